@@ -1,0 +1,66 @@
+// Text conversion between the three unit widths and the named byte encodings.
+// The named operations never fail and never validate: malformed input is treated in
+// documented, lossy ways (a 4-byte UTF-8 sequence decodes to one 16-bit unit holding
+// the low 16 bits of the code point; surrogate pairs are never combined).
+// utf8_to_utf16 and utf16_to_utf8 are the lossless pair used for source files: they
+// keep text outside the Basic Multilingual Plane as surrogate pairs and replace every
+// malformed sequence by U+FFFD, so they always produce valid text.
+#ifndef NUBRIX_UTILS_CODEC_H
+#define NUBRIX_UTILS_CODEC_H
+
+#include <cstdint>
+
+#include "utils/buffer.h"
+#include "utils/string.h"
+
+namespace nubrix {
+
+enum Encoding {
+  BINARY = 0,
+  ASCII = 1,
+  BASE64 = 2,
+  HEX = 3,
+  UTF8 = 4,
+  UCS2 = 5,
+  UCS4 = 6,
+  UTF16 = 7,
+  UTF32 = 8,
+  UNKNOWN = 9,
+};
+
+Encoding parse_encoding(const String& name);
+String encoding_name(Encoding encoding);
+
+Buffer encode(Encoding en, const char* source, uint32_t length);
+Buffer encode(Encoding en, const String& source);
+Buffer encode(Encoding en, const Buffer& source);
+Buffer encode(Encoding en, const uint16_t* source, uint32_t length);
+Buffer encode(Encoding en, const String16& source);
+Buffer encode(Encoding en, const ArrayBuffer<uint16_t>& source);
+Buffer encode(Encoding en, const uint32_t* source, uint32_t length);
+Buffer encode(Encoding en, const String32& source);
+Buffer encode(Encoding en, const ArrayBuffer<uint32_t>& source);
+
+Buffer decode_to_byte(Encoding en, const char* source, uint32_t length);
+Buffer decode_to_byte(Encoding en, const String& source);
+Buffer decode_to_byte(Encoding en, const Buffer& source);
+ArrayBuffer<uint16_t> decode_to_uint16(Encoding en, const char* source, uint32_t length);
+ArrayBuffer<uint16_t> decode_to_uint16(Encoding en, const String& source);
+ArrayBuffer<uint16_t> decode_to_uint16(Encoding en, const Buffer& source);
+ArrayBuffer<uint32_t> decode_to_uint32(Encoding en, const char* source, uint32_t length);
+ArrayBuffer<uint32_t> decode_to_uint32(Encoding en, const String& source);
+ArrayBuffer<uint32_t> decode_to_uint32(Encoding en, const Buffer& source);
+
+// Lossless UTF-8 to UTF-16: code points above U+FFFF become surrogate pairs; every
+// malformed sequence (a stray continuation byte, an overlong form such as C0 AF, an
+// encoded surrogate, a value above U+10FFFF, a truncated sequence) becomes one U+FFFD.
+// When `malformed` is given it receives the number of replacements.
+ArrayBuffer<uint16_t> utf8_to_utf16(const char* source, uint32_t length,
+                                    uint32_t* malformed = nullptr);
+// Lossless UTF-16 to UTF-8: a surrogate pair becomes one 4-byte sequence; a lone
+// surrogate becomes U+FFFD, so the output is always valid UTF-8.
+Buffer utf16_to_utf8(const uint16_t* source, uint32_t length);
+
+}  // namespace nubrix
+
+#endif
