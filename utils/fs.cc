@@ -1,0 +1,621 @@
+#include "utils/fs.h"
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "utils/error.h"
+#include "utils/path.h"
+
+namespace nubrix {
+
+namespace {
+
+// The process umask, read once: set to 0 and restored at once.
+uint32_t process_umask() {
+  static const uint32_t mask = [] {
+    mode_t m = umask(0);
+    umask(m);
+    return (uint32_t)m;
+  }();
+  return mask;
+}
+
+uv_loop_t* loop() {
+  return uv_default_loop();
+}
+
+// One synchronous request, released when it goes out of scope.
+struct Req {
+  uv_fs_t r;
+  Req() { memset(&r, 0, sizeof r); }
+  ~Req() { uv_fs_req_cleanup(&r); }
+  Req(const Req&) = delete;
+  Req& operator=(const Req&) = delete;
+};
+
+// The system path of a path in any accepted form.
+const char* sys(const String& path) {
+  return Path::strip_scheme(path.c_str());
+}
+
+// Closes a descriptor on every way out unless it was closed explicitly.
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() {
+    if (fd_ >= 0) {
+      Req req;
+      uv_fs_close(loop(), &req.r, fd_, nullptr);
+    }
+  }
+  [[nodiscard]] int get() const { return fd_; }
+  // Closes now and returns the result of the close.
+  int close() {
+    int fd = fd_;
+    fd_ = -1;
+    Req req;
+    return uv_fs_close(loop(), &req.r, fd, nullptr);
+  }
+
+ private:
+  int fd_;
+};
+
+int open_fd(const char* path, int flags, int mode) {
+  Req req;
+  return uv_fs_open(loop(), &req.r, path, flags, mode, nullptr);
+}
+
+int fstat_fd(int fd, uv_stat_t* out) {
+  Req req;
+  int r = uv_fs_fstat(loop(), &req.r, fd, nullptr);
+  if (r >= 0) *out = req.r.statbuf;
+  return r;
+}
+
+int stat_path(const char* path, uv_stat_t* out, bool follow = true) {
+  Req req;
+  int r = follow ? uv_fs_stat(loop(), &req.r, path, nullptr)
+                 : uv_fs_lstat(loop(), &req.r, path, nullptr);
+  if (r >= 0 && out) *out = req.r.statbuf;
+  return r;
+}
+
+int access_path(const String& path, int mode) {
+  Req req;
+  return uv_fs_access(loop(), &req.r, sys(path), mode, nullptr);
+}
+
+// A single request moves at most this many bytes (Linux moves at most 2 GiB - 4 KiB).
+constexpr uint64_t kMaxChunk = (uint64_t)1 << 30;
+
+int64_t read_fd(int fd, char* dest, uint64_t size) {
+  Req req;
+  uv_buf_t buf = uv_buf_init(dest, (unsigned)(size < kMaxChunk ? size : kMaxChunk));
+  return uv_fs_read(loop(), &req.r, fd, &buf, 1, -1, nullptr);
+}
+
+// Writes all of the data, looping on short writes; a failure is returned (< 0).
+int64_t write_all(int fd, const char* data, uint64_t size) {
+  uint64_t done = 0;
+  while (done < size) {
+    uint64_t left = size - done;
+    Req req;
+    uv_buf_t buf = uv_buf_init(const_cast<char*>(data + done),
+                               (unsigned)(left < kMaxChunk ? left : kMaxChunk));
+    int r = uv_fs_write(loop(), &req.r, fd, &buf, 1, -1, nullptr);
+    if (r < 0) return r;
+    if (r == 0) return UV_EIO;  // no progress: never loop forever
+    done += (uint64_t)r;
+  }
+  return (int64_t)done;
+}
+
+// A growable malloc'ed block that is freed unless handed over.
+struct Block {
+  char* data = nullptr;
+  uint64_t room = 0;  // usable bytes; the block has room + 1 for the 0 terminator
+  Block() = default;
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  ~Block() { free(data); }
+  void grow(uint64_t n) {
+    data = (char*)DefaultAllocator::realloc(data, (size_t)n + 1);
+    room = n;
+  }
+};
+
+bool is_separator(char c) {
+  return c == '/' || c == '\\';
+}
+
+}  // namespace
+
+uint32_t default_mode() {
+  return ~process_umask() & 0777;
+}
+
+uint32_t default_file_mode() {
+  return ~process_umask() & 0666;
+}
+
+FileType file_type_of_mode(uint64_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFREG:
+      return FTYPE_FILE;
+    case S_IFDIR:
+      return FTYPE_DIR;
+    case S_IFLNK:
+      return FTYPE_LINK;
+    case S_IFIFO:
+      return FTYPE_FIFO;
+    case S_IFSOCK:
+      return FTYPE_SOCKET;
+    case S_IFCHR:
+      return FTYPE_CHAR;
+    case S_IFBLK:
+      return FTYPE_BLOCK;
+    default:
+      return FTYPE_UNKNOWN;
+  }
+}
+
+// ---- FileStat ---------------------------------------------------------------
+
+FileStat::FileStat(const uv_stat_t* stat) : stat_(nullptr) {
+  if (stat) {
+    stat_ = (uv_stat_t*)DefaultAllocator::alloc(sizeof(uv_stat_t));
+    *stat_ = *stat;
+  }
+}
+
+FileStat::FileStat(const FileStat& o) : FileStat(o.stat_) {}
+
+FileStat& FileStat::operator=(const FileStat& o) {
+  if (this != &o) {
+    FileStat copy(o);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+FileStat& FileStat::operator=(FileStat&& o) noexcept {
+  if (this != &o) {
+    free(stat_);
+    stat_ = o.stat_;
+    o.stat_ = nullptr;
+  }
+  return *this;
+}
+
+FileStat::~FileStat() {
+  free(stat_);
+}
+
+bool FileStat::is_file() const {
+  return stat_ && S_ISREG(stat_->st_mode);
+}
+bool FileStat::is_directory() const {
+  return stat_ && S_ISDIR(stat_->st_mode);
+}
+bool FileStat::is_symbolic_link() const {
+  return stat_ && S_ISLNK(stat_->st_mode);
+}
+bool FileStat::is_socket() const {
+  return stat_ && S_ISSOCK(stat_->st_mode);
+}
+
+// ---- tests ------------------------------------------------------------------
+
+bool FileHelper::exists_sync(const String& path) {
+  return access_path(path, F_OK) >= 0;
+}
+bool FileHelper::is_readable_sync(const String& path) {
+  return access_path(path, R_OK) >= 0;
+}
+bool FileHelper::is_writable_sync(const String& path) {
+  return access_path(path, W_OK) >= 0;
+}
+bool FileHelper::is_executable_sync(const String& path) {
+  return access_path(path, X_OK) >= 0;
+}
+
+bool FileHelper::is_file_sync(const String& path) {
+  uv_stat_t st;
+  return stat_path(sys(path), &st) >= 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FileHelper::is_directory_sync(const String& path) {
+  uv_stat_t st;
+  return stat_path(sys(path), &st) >= 0 && S_ISDIR(st.st_mode);
+}
+
+// ---- single operations ------------------------------------------------------
+
+void FileHelper::chmod_sync(const String& path, uint32_t mode) {
+  Req req;
+  int r = uv_fs_chmod(loop(), &req.r, sys(path), (int)mode, nullptr);
+  if (r < 0) throw_uv_error(r, path.c_str());
+}
+
+void FileHelper::chown_sync(const String& path, uint32_t owner, uint32_t group) {
+  Req req;
+  int r = uv_fs_chown(loop(), &req.r, sys(path), (uv_uid_t)owner, (uv_gid_t)group, nullptr);
+  if (r < 0) throw_uv_error(r, path.c_str());
+}
+
+void FileHelper::mkdir_sync(const String& path, uint32_t mode) {
+  Req req;
+  int r = uv_fs_mkdir(loop(), &req.r, sys(path), (int)mode, nullptr);
+  if (r < 0) throw_uv_error(r, path.c_str());
+}
+
+void FileHelper::mkdir_p_sync(const String& path, uint32_t mode) {
+  const char* p = sys(path);
+  if (access_path(path, F_OK) >= 0) {
+    // Something is there: fine when it is a folder, otherwise the folder cannot be made.
+    if (!is_directory_sync(path)) throw_uv_error(UV_EEXIST, path.c_str());
+    return;
+  }
+  Buffer copy = String(p).to_buffer();  // mutable, 0-terminated
+  char* b = copy.data();
+  uint32_t n = copy.length();
+  if (n && is_separator(b[n - 1])) b[--n] = 0;
+  if (n == 0) throw_uv_error(UV_ENOENT, path.c_str());
+
+  // The longest prefix that exists, found from the end.
+  uint32_t start = 0;
+  for (uint32_t i = n - 1; i > 0; i--) {
+    if (!is_separator(b[i])) continue;
+    char saved = b[i];
+    b[i] = 0;
+    Req req;
+    bool found = uv_fs_access(loop(), &req.r, b, F_OK, nullptr) >= 0;
+    b[i] = saved;
+    if (found) {
+      start = i;
+      break;
+    }
+  }
+
+  // Create each folder after it; empty and "." pieces name no new folder.
+  uint32_t piece = is_separator(b[start]) ? start + 1 : start;
+  for (uint32_t i = piece; i <= n; i++) {
+    if (i < n && !is_separator(b[i])) continue;
+    uint32_t len = i - piece;
+    bool skip = len == 0 || (len == 1 && b[piece] == '.');
+    piece = i + 1;
+    if (skip) continue;
+    char saved = b[i];
+    b[i] = 0;
+    Req req;
+    int r = uv_fs_mkdir(loop(), &req.r, b, (int)mode, nullptr);
+    uv_stat_t st;
+    // A folder that already exists (a ".." piece, or made meanwhile) is fine.
+    if (r == UV_EEXIST && stat_path(b, &st) >= 0 && S_ISDIR(st.st_mode)) r = 0;
+    b[i] = saved;
+    if (r < 0) throw_uv_error(r, path.c_str());
+  }
+}
+
+void FileHelper::unlink_sync(const String& path) {
+  Req req;
+  int r = uv_fs_unlink(loop(), &req.r, sys(path), nullptr);
+  if (r < 0) throw_uv_error(r, path.c_str());
+}
+
+void FileHelper::rmdir_sync(const String& path) {
+  Req req;
+  int r = uv_fs_rmdir(loop(), &req.r, sys(path), nullptr);
+  if (r < 0) throw_uv_error(r, path.c_str());
+}
+
+void FileHelper::rename_sync(const String& from, const String& to) {
+  Req req;
+  int r = uv_fs_rename(loop(), &req.r, sys(from), sys(to), nullptr);
+  if (r < 0) {
+    throw_uv_error(r, String::format("rename %s to %s", from.c_str(), to.c_str()).c_str());
+  }
+}
+
+void FileHelper::link_sync(const String& from, const String& to) {
+  Req req;
+  int r = uv_fs_link(loop(), &req.r, sys(from), sys(to), nullptr);
+  if (r < 0) throw_uv_error(r, String::format("link %s to %s", from.c_str(), to.c_str()).c_str());
+}
+
+FileStat FileHelper::stat_sync(const String& path) {
+  uv_stat_t st;
+  int r = stat_path(sys(path), &st);
+  if (r < 0) throw_uv_error(r, path.c_str());
+  return FileStat(&st);
+}
+
+// ---- descriptors ------------------------------------------------------------
+
+int FileHelper::open_sync(const String& path, int flag, uint32_t mode) {
+  int r = open_fd(sys(path), flag, (int)mode);
+  if (r < 0) throw_uv_error(r, path.c_str());
+  return r;
+}
+
+void FileHelper::close_sync(int fd) {
+  Req req;
+  int r = uv_fs_close(loop(), &req.r, fd, nullptr);
+  if (r < 0) throw_uv_error(r);
+}
+
+int64_t FileHelper::read_sync(int fd, void* dest, uint32_t size, int64_t offset) {
+  Req req;
+  uv_buf_t buf = uv_buf_init((char*)dest, size);
+  int r = uv_fs_read(loop(), &req.r, fd, &buf, 1, offset, nullptr);
+  if (r < 0) throw_uv_error(r);
+  return r;
+}
+
+int64_t FileHelper::write_sync(int fd, const void* src, uint32_t size, int64_t offset) {
+  Req req;
+  uv_buf_t buf = uv_buf_init((char*)const_cast<void*>(src), size);
+  int r = uv_fs_write(loop(), &req.r, fd, &buf, 1, offset, nullptr);
+  if (r < 0) throw_uv_error(r);
+  return r;
+}
+
+// ---- whole files ------------------------------------------------------------
+
+Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_size) {
+  if (max_size < 0 || max_size > kMaxFileSize) max_size = kMaxFileSize;
+  uint64_t want = size < 0 ? UINT64_MAX : (uint64_t)size;
+  uint64_t limit = (uint64_t)max_size;
+
+  int fd = open_fd(sys(path), FOPEN_R, (int)default_file_mode());
+  if (fd < 0) throw_uv_error(fd, path.c_str());
+  Fd file(fd);
+  uv_stat_t st;
+  int r = fstat_fd(fd, &st);
+  if (r < 0) throw_uv_error(r, path.c_str());
+  if (S_ISDIR(st.st_mode)) throw_uv_error(UV_EISDIR, path.c_str());
+  // The size of a regular file is a hint: it may grow or shrink while being read.
+  uint64_t hint = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
+  if (size < 0 && hint > limit) throw_uv_error(UV_EFBIG, path.c_str());
+
+  Block block;
+  uint64_t len = 0;
+  if (hint && want) {
+    uint64_t first = hint < want ? hint : want;
+    block.grow(first < limit ? first : limit);
+  }
+  char probe[16384];
+  while (len < want) {
+    int64_t n;
+    if (len < block.room) {
+      n = read_fd(fd, block.data + len, block.room - len);
+      if (n < 0) throw_uv_error((int)n, path.c_str());
+      if (n == 0) break;
+      len += (uint64_t)n;
+      continue;
+    }
+    // The block is full (or there is none yet): see whether more data follows before
+    // growing, so a file of the reported size costs one block exactly.
+    uint64_t ask = want - len < sizeof probe ? want - len : sizeof probe;
+    n = read_fd(fd, probe, ask);
+    if (n < 0) throw_uv_error((int)n, path.c_str());
+    if (n == 0) break;
+    if (len + (uint64_t)n > limit) throw_uv_error(UV_EFBIG, path.c_str());
+    uint64_t room = block.room * 2;
+    if (room < 65536) room = 65536;
+    if (room > limit) room = limit;
+    if (room > want) room = want;
+    if (room < len + (uint64_t)n) room = len + (uint64_t)n;
+    block.grow(room);
+    memcpy(block.data + len, probe, (size_t)n);
+    len += (uint64_t)n;
+  }
+
+  r = file.close();
+  if (r < 0) throw_uv_error(r);
+  if (len == 0) return Buffer();
+  if (block.room > len) block.grow(len);  // give back what a shrunken file left over
+  block.data[len] = 0;
+  char* data = block.data;
+  block.data = nullptr;
+  // The block holds len + 1 bytes, so a String can adopt it with its terminator.
+  return Buffer::adopt(data, (uint32_t)len, (uint32_t)len + 1);
+}
+
+int64_t FileHelper::write_file_sync(const String& path, const void* data, int64_t size) {
+  if (size < 0) size = 0;
+  int fd = open_fd(sys(path), FOPEN_W, (int)default_file_mode());
+  if (fd < 0) throw_uv_error(fd, path.c_str());
+  Fd file(fd);
+  int64_t n = write_all(fd, (const char*)data, (uint64_t)size);
+  if (n < 0) throw_uv_error((int)n, path.c_str());
+  int r = file.close();
+  if (r < 0) throw_uv_error(r, path.c_str());
+  return n;
+}
+
+int64_t FileHelper::write_file_sync(const String& path, const Buffer& data) {
+  return write_file_sync(path, data.data(), data.length());
+}
+
+namespace {
+
+// The file a path names once every symbolic link of its last piece is followed, also
+// when the last link points at a file that does not exist yet. Intermediate folders
+// need no resolving: the temporary file goes into the same folder either way.
+String final_target(const String& path, const String& shown) {
+  String target = path;
+  for (int hops = 0;; hops++) {
+    uv_stat_t st;
+    int r = stat_path(target.c_str(), &st, false);
+    if (r == UV_ENOENT) return target;
+    if (r < 0) throw_uv_error(r, shown.c_str());
+    if (!S_ISLNK(st.st_mode)) return target;
+    if (hops == 40) throw_uv_error(UV_ELOOP, shown.c_str());
+    Req req;
+    r = uv_fs_readlink(loop(), &req.r, target.c_str(), nullptr);
+    if (r < 0) throw_uv_error(r, shown.c_str());
+    String link((const char*)req.r.ptr);
+    if (link.length() && link[0] == '/') {
+      target = link;
+    } else {
+      int64_t slash = target.last_index_of('/');
+      target = slash < 0 ? link : target.substring(0, (uint32_t)slash + 1) + link;
+    }
+  }
+}
+
+// Writes straight into an existing non-regular file (a device, a FIFO).
+int64_t write_direct(const char* p, const String& shown, const char* data, uint64_t size) {
+  int fd = open_fd(p, UV_FS_O_WRONLY, 0);
+  if (fd < 0) throw_uv_error(fd, shown.c_str());
+  Fd file(fd);
+  int64_t n = write_all(fd, data, size);
+  if (n < 0) throw_uv_error((int)n, shown.c_str());
+  int r = file.close();
+  if (r < 0) throw_uv_error(r, shown.c_str());
+  return n;
+}
+
+}  // namespace
+
+int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, int64_t size) {
+  if (size < 0) size = 0;
+  const char* p = sys(path);
+  uv_stat_t st;
+  int r = stat_path(p, &st);
+  if (r < 0 && r != UV_ENOENT) throw_uv_error(r, path.c_str());
+  bool exists = r >= 0;
+  if (exists && S_ISDIR(st.st_mode)) throw_uv_error(UV_EISDIR, path.c_str());
+  if (exists && !S_ISREG(st.st_mode)) {
+    return write_direct(p, path, (const char*)data, (uint64_t)size);
+  }
+
+  String target;
+  if (exists) {
+    Req req;
+    r = uv_fs_realpath(loop(), &req.r, p, nullptr);
+    if (r < 0) throw_uv_error(r, path.c_str());
+    target = String((const char*)req.r.ptr);
+  } else {
+    target = final_target(String(p), path);  // missing, or a link to a missing file
+  }
+
+  int64_t slash = target.last_index_of('/');
+  String folder = slash < 0 ? String() : target.substring(0, (uint32_t)slash + 1);
+  String base = target.substring(slash < 0 ? 0 : (uint32_t)slash + 1, target.length());
+  if (base.length() > 200) base = base.substring(0, 200);  // room for the suffix in a name
+
+  // A new, unique temporary beside the target: O_EXCL never takes over another file.
+  String temp;
+  int fd = UV_EEXIST;
+  for (int attempt = 0; fd == UV_EEXIST && attempt < 100; attempt++) {
+    temp = String::format("%s.%s.%d.%llx.tmp", folder.c_str(), base.c_str(), (int)uv_os_getpid(),
+                          (unsigned long long)(uv_hrtime() + (uint64_t)attempt));
+    fd = open_fd(temp.c_str(), UV_FS_O_WRONLY | UV_FS_O_CREAT | UV_FS_O_EXCL, 0600);
+  }
+  if (fd < 0) throw_uv_error(fd, path.c_str());
+
+  int err = 0;
+  {
+    Fd file(fd);
+    if (exists) {
+      // Keep the owner when allowed (as root) and always the permission bits.
+      Req own;
+      uv_fs_fchown(loop(), &own.r, fd, st.st_uid, st.st_gid, nullptr);
+    }
+    Req mod;
+    err = uv_fs_fchmod(loop(), &mod.r, fd,
+                       exists ? (int)(st.st_mode & 07777) : (int)default_file_mode(), nullptr);
+    if (err >= 0) {
+      int64_t n = write_all(fd, (const char*)data, (uint64_t)size);
+      err = n < 0 ? (int)n : 0;
+    }
+    if (err >= 0) {
+      Req sync;
+      err = uv_fs_fdatasync(loop(), &sync.r, fd, nullptr);
+      if (err == UV_EINVAL || err == UV_ENOTSUP) err = 0;  // file systems without sync
+    }
+    int c = file.close();
+    if (err >= 0) err = c;
+  }
+  if (err >= 0) {
+    Req req;
+    err = uv_fs_rename(loop(), &req.r, temp.c_str(), target.c_str(), nullptr);
+  }
+  if (err < 0) {
+    Req req;
+    uv_fs_unlink(loop(), &req.r, temp.c_str(), nullptr);
+    throw_uv_error(err, path.c_str());
+  }
+  return size;
+}
+
+bool FileHelper::cp_sync(const String& source, const String& target, const bool* stop) {
+  int fd = open_fd(sys(source), FOPEN_R, (int)default_file_mode());
+  if (fd < 0) throw_uv_error(fd, source.c_str());
+  Fd in(fd);
+  // The target is truncated only after it is known not to be the source itself.
+  fd = open_fd(sys(target), UV_FS_O_WRONLY | UV_FS_O_CREAT, (int)default_file_mode());
+  if (fd < 0) throw_uv_error(fd, target.c_str());
+  Fd out(fd);
+  uv_stat_t a, b;
+  int r = fstat_fd(in.get(), &a);
+  if (r < 0) throw_uv_error(r, source.c_str());
+  r = fstat_fd(out.get(), &b);
+  if (r < 0) throw_uv_error(r, target.c_str());
+  if (a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+    throw Error(ERR_BAD_ARGUMENT, "cannot copy %s to %s: they are the same file", source.c_str(),
+                target.c_str());
+  }
+  if (S_ISREG(b.st_mode)) {
+    Req req;
+    r = uv_fs_ftruncate(loop(), &req.r, out.get(), 0, nullptr);
+    if (r < 0) throw_uv_error(r, target.c_str());
+  }
+
+  Buffer chunk(524288);
+  for (;;) {
+    int64_t n = read_fd(in.get(), chunk.data(), chunk.length());
+    if (n < 0) throw_uv_error((int)n, source.c_str());
+    if (n == 0) break;
+    int64_t w = write_all(out.get(), chunk.data(), (uint64_t)n);
+    if (w < 0) throw_uv_error((int)w, target.c_str());
+    if (stop && *stop) return false;
+  }
+  r = out.close();
+  if (r < 0) throw_uv_error(r, target.c_str());
+  return true;
+}
+
+Array<Dirent> FileHelper::ls_sync(const String& path) {
+  String prefix = Path::format("%s", path.c_str());
+  if (!prefix.ends_with("/")) prefix.push('/');
+  Req req;
+  int r = uv_fs_scandir(loop(), &req.r, sys(path), 0, nullptr);
+  if (r < 0) throw_uv_error(r, path.c_str());
+  Array<Dirent> out;
+  uv_dirent_t ent;
+  while (uv_fs_scandir_next(&req.r, &ent) != UV_EOF) {
+    String name(ent.name);
+    String full = prefix + name;
+    FileType type = (FileType)ent.type;
+    if (type == FTYPE_UNKNOWN) {
+      // Some file systems leave the type out of the listing: ask for it.
+      uv_stat_t st;
+      if (stat_path(Path::strip_scheme(full.c_str()), &st, false) >= 0) {
+        type = file_type_of_mode(st.st_mode);
+      }
+    }
+    out.push(Dirent(name, full, type));
+  }
+  return out;
+}
+
+}  // namespace nubrix
