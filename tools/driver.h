@@ -2,7 +2,20 @@
 #ifndef NUBRIX_TOOLS_DRIVER_H
 #define NUBRIX_TOOLS_DRIVER_H
 
+#include "utils/buffer.h"
+#include "utils/string.h"
+
 namespace nubrix {
+
+// Sources larger than this are refused (every internal length is 32-bit).
+constexpr int64_t kMaxSourceBytes = 1LL << 30;
+
+// Transpiles one source text into UTF-8 bytes in `out`. Returns 0 on success; on a
+// syntax error logs its message and returns 1 (`out` is left empty).
+int transpile(const String& path, const String16& source, Buffer& out, bool is_jsx,
+              bool clean_comment);
+String16 transform_jsx(const String& path, const String16& source, bool clean_comment);
+String16 transform_js(const String& path, const String16& source, bool clean_comment);
 
 // Runs the whole program for the given command line; returns the exit status.
 int run_driver(int argc, char** argv);

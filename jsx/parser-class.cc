@@ -1,0 +1,256 @@
+// Class declarations: members are checked and copied through; a field with an
+// initialiser becomes a comment in place and its initialiser moves into an
+// __extend(...) block of the trailer; `event onX;` expands into three accessors.
+#include "jsx/parser.h"
+
+namespace nubrix {
+
+namespace {
+
+bool is_method_name(uint32_t t) {
+  return t == STRING_LITERAL || is_identifier_like(t);
+}
+
+bool is_event_name_start(uint16_t c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$';
+}
+
+// The three generated members for `event onX;`, concatenated without separators.
+String16 event_accessors(const String16& x) {
+  static const String16 pieces[9] = {String16("get on"),
+                                     String16("() { return this.getNoticer('"),
+                                     String16("') }"),
+                                     String16("set on"),
+                                     String16("(func) { this.addDefaultListener('"),
+                                     String16("', func) }"),
+                                     String16("trigger"),
+                                     String16("(ev,is_ev) { return this.$trigger('"),
+                                     String16("',ev,is_ev) }")};
+  String16 text;
+  for (int i = 0; i < 3; i++) {
+    text.push(pieces[i * 3]);
+    text.push(x);
+    text.push(pieces[i * 3 + 1]);
+    text.push(x);
+    text.push(pieces[i * 3 + 2]);
+  }
+  return text;
+}
+
+}  // namespace
+
+void Parser::parse_class() {
+  pass_through();
+  next_member();
+  int64_t record = -1;
+  if (is_identifier_like(type())) {
+    pass_through();
+    if (depth == 0) {
+      MemberDataExpression data;
+      data.name = cur()->value;
+      class_data.push(std::move(data));
+      record = class_data.length() - 1;
+    }
+    next_member();
+  }
+  if (type() == EXTENDS) {
+    // The base is any expression up to the body's brace: `extends mixin(A, B) {`.
+    pass_through();
+    for (;;) {
+      advance();
+      flush_before();
+      if (type() == LBRACE) break;
+      if (type() == EOS) syntax_error();
+      parse_element();
+    }
+  }
+  if (type() != LBRACE) syntax_error();
+  write(T_LBRACE);
+  enter_nesting();
+  parse_class_body(record >= 0 ? &class_data[(uint32_t)record] : nullptr);
+  leave_nesting();
+}
+
+void Parser::parse_class_body(MemberDataExpression* record) {
+  for (;;) {
+    next_member();
+    uint32_t t = type();
+    switch (t) {
+      case RBRACE:
+        write(T_RBRACE);
+        return;
+      case SEMICOLON:
+        write(T_SEMICOLON);
+        continue;
+      case STRING_LITERAL:
+      case IDENTIFIER:
+      case AS:
+      case FROM:
+      case OF:
+        if (peek_type() == LPAREN) {
+          parse_method();
+        } else {
+          parse_field(record);
+        }
+        continue;
+      case EVENT:
+        parse_event();
+        continue;
+      case GET:
+      case SET:
+        parse_accessor(record);
+        continue;
+      case STATIC:
+      case ASYNC: {
+        pass_through();
+        next_member();
+        uint32_t m = type();
+        if (t == STATIC && (m == GET || m == SET)) {
+          parse_accessor(nullptr);
+          continue;
+        }
+        if (t == STATIC && m == ASYNC) {
+          pass_through();
+          next_member();
+          m = type();
+        }
+        if (m == MUL) {
+          write(T_MUL);
+          next_member();
+          if (!is_method_name(type())) syntax_error();
+          parse_method();
+          continue;
+        }
+        if (!is_method_name(m)) syntax_error();
+        parse_method();
+        continue;
+      }
+      case MUL:
+        write(T_MUL);
+        next_member();
+        if (!is_method_name(type())) syntax_error();
+        parse_method();
+        continue;
+      default:
+        syntax_error();
+    }
+  }
+}
+
+void Parser::parse_method() {
+  flush_before();
+  write(cur()->value);
+  next_member();
+  if (type() != LPAREN) syntax_error();
+  write(T_LPAREN);
+  parse_group(RPAREN);
+  write(T_RPAREN);
+  next_member();
+  if (type() != LBRACE) syntax_error();
+  write(T_LBRACE);
+  parse_group(RBRACE);
+  write(T_RBRACE);
+}
+
+// get name() {...} takes no parameter; set name(value) {...} exactly one plain name.
+void Parser::parse_accessor(MemberDataExpression* record) {
+  bool is_set = type() == SET;
+  uint32_t next = peek_type();
+  if (next < STRING_LITERAL || next > SET) {
+    if (next == LPAREN) {
+      parse_method();
+    } else {
+      parse_field(record);
+    }
+    return;
+  }
+  if (!is_method_name(next)) {
+    parse_field(record);
+    return;
+  }
+  pass_through();
+  next_member();
+  pass_through();
+  next_member();
+  if (type() != LPAREN) raise_error("Syntax error, define property accessor");
+  write(T_LPAREN);
+  if (is_set) {
+    next_member();
+    if (!is_identifier_like(type())) raise_error("syntax error, define set property accessor");
+    pass_through();
+  }
+  next_member();
+  if (type() != RPAREN) raise_error("Syntax error, define property accessor");
+  write(T_RPAREN);
+  next_member();
+  if (type() != LBRACE) raise_error("Syntax error, define property accessor");
+  write(T_LBRACE);
+  parse_group(RBRACE);
+  write(T_RBRACE);
+}
+
+//   count = 0;   ->   /*count = 0*/     and in the trailer:  count: 0,
+void Parser::parse_field(MemberDataExpression* record) {
+  if (!record || peek_type() != ASSIGN) syntax_error();
+  write(T_COMMENT_OPEN);
+  String16 name = cur()->value;
+  pass_through();
+  advance();
+  flush_before();
+  write(T_ASSIGN);
+  capture.clear();
+  capturing = true;
+  parse_operand();
+  parse_operator_tail();
+  capturing = false;
+  advance();
+  flush_before();
+  if (type() != SEMICOLON) syntax_error();
+  BasicStringBuilder& slot = record->fields[name];
+  slot.clear();
+  slot.append_moved(capture);
+  write(T_COMMENT_CLOSE);
+}
+
+void Parser::parse_event() {
+  next_member();
+  if (type() != IDENTIFIER) syntax_error();
+  const String16& name = cur()->value;
+  if (name.length() < 3 || name[0] != 'o' || name[1] != 'n' || !is_event_name_start(name[2])) {
+    raise_error("Syntax error, event name incorrect");
+  }
+  String16 text = event_accessors(name.substring(2, name.length()));
+  write_moved(text);
+  next_member();
+  if (type() != SEMICOLON) syntax_error();
+}
+
+// __extend(Panel.prototype,{
+//   count: 0,
+// },1);
+void Parser::write_class_fields(const MemberDataExpression& record) {
+  write(T_LF);
+  write(T___EXTEND);
+  write(T_LPAREN);
+  write(record.name);
+  write(T_PERIOD);
+  write(T_PROTOTYPE);
+  write(T_COMMA);
+  write(T_LBRACE);
+  write(T_LF);
+  for (auto it = record.fields.begin(); it != record.fields.end(); ++it) {
+    write(T_TWO_SPACES);
+    write(it.key());
+    write(T_COLON);
+    for (const String16& piece : it.value()) write(piece);
+    write(T_COMMA);
+    write(T_LF);
+  }
+  write(T_RBRACE);
+  write(T_COMMA);
+  write(T_1);
+  write(T_RPAREN);
+  write(T_SEMICOLON);
+}
+
+}  // namespace nubrix

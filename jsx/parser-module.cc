@@ -1,0 +1,243 @@
+// Module syntax: every import becomes a `const` fed by require(), exported
+// declarations are marked in place, and the module trailer assigns `exports`.
+#include "jsx/parser.h"
+
+namespace nubrix {
+
+namespace {
+
+// Names an import may bind (not `as`, not `from`).
+bool is_binding_name(uint32_t t) {
+  return t == IDENTIFIER || t == ASYNC || t == OF || t == EVENT || t == GET || t == SET;
+}
+
+bool is_name_unit(uint16_t c, bool first) {
+  bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+  return letter || c == '_' || c == '$' || (!first && c >= '0' && c <= '9');
+}
+
+// The binding name of a bare import: './list-item.view.jsx' gives list_item_view;
+// empty when the file name does not make a valid name ('./2d.js', '.hidden').
+String16 derive_import_name(const String16& literal) {
+  if (literal.length() < 2) return String16();
+  String16 path = literal.substring(1, literal.length() - 1);
+  if (path.length() && path[path.length() - 1] == '/') path = path.substring(0, path.length() - 1);
+  int64_t slash = path.last_index_of('/');
+  String16 name = slash >= 0 ? path.substring((uint32_t)slash + 1, path.length()) : path;
+  int64_t dot = name.last_index_of('.');
+  if (dot >= 0) name = name.substring(0, (uint32_t)dot);
+  if (name.is_empty()) return String16();
+  Array<uint16_t, BufferContainer<uint16_t>> units(name.length());
+  for (uint32_t i = 0; i < name.length(); i++) {
+    uint16_t c = name[i];
+    units[i] = (c == '.' || c == '-') ? '_' : c;
+    if (!is_name_unit(units[i], i == 0)) return String16();
+  }
+  return String16(units.data(), units.length());
+}
+
+}  // namespace
+
+// export var a = 1;            ->  /*export*/ var a = 1;       (a goes to the trailer)
+// export {a, b};               ->  module._export= {a, b};
+// export default {name: 'x'};  ->   exports.default= {name: 'x'};
+// export default class App {}  ->   /*export*/ class App {}     (App is the default)
+void Parser::parse_export() {
+  advance();
+  uint32_t t = type();
+  if (t == DEFAULT) {
+    if (default_exported) syntax_error();
+    default_exported = true;
+    flush_before();
+    advance();
+    t = type();
+    if (t == LPAREN || t == LBRACK || t == LBRACE || (is_identifier_like(t) && t != ASYNC)) {
+      write(T_EXPORTS_DEFAULT);
+      write(T_ASSIGN);
+      return;
+    }
+    if (t == ASYNC) {
+      write(T_EXPORT_MARK);
+      pass_through();
+      advance();
+      flush_before();
+      if (type() != FUNCTION) syntax_error();
+      t = FUNCTION;
+    } else if (t == VAR || t == LET || t == CONST || t == CLASS || t == FUNCTION) {
+      write(T_EXPORT_MARK);
+    } else {
+      syntax_error();
+    }
+    if (!is_identifier_like(peek_type())) {
+      advance();
+      syntax_error();
+    }
+    default_export_name = scanner->lookahead->value;
+    return;
+  }
+  if (t == LPAREN || t == LBRACK || t == LBRACE) {
+    write(T_MODULE_EXPORT);
+    write(T_ASSIGN);
+    return;
+  }
+  if (t == ASYNC) {
+    write(T_EXPORT_MARK);
+    pass_through();
+    advance();
+    flush_before();
+    if (type() != FUNCTION) syntax_error();
+  } else if (t == VAR || t == LET || t == CONST || t == CLASS || t == FUNCTION) {
+    write(T_EXPORT_MARK);
+  } else if (is_identifier_like(t)) {
+    write(T_MODULE_EXPORT);
+    write(T_ASSIGN);
+    return;
+  } else {
+    syntax_error();
+  }
+  if (!is_identifier_like(peek_type())) {
+    advance();
+    syntax_error();
+  }
+  export_names.push(scanner->lookahead->value);
+}
+
+void Parser::write_require_call() {
+  write(T_REQUIRE);
+  write(T_LPAREN);
+  pass_through();
+  write(T_RPAREN);
+}
+
+// import View from 'view';                 ->  const View= require('view').default;
+// import View, {Box, Text} from 'view';    ->  const { default:View,Box, Text} = require('view');
+// import * as path from 'path';            ->  const  path = require('path');
+// import {join, dirname} from 'path';      ->  const {join, dirname} = require('path');
+// import 'util/my-tools.js' as tools;      ->  const  tools = require('util/my-tools.js');
+// import './list-item.view.jsx';           ->  const list_item_view =
+// require('./list-item.view.jsx') ; import './2d.js';                        ->  require('./2d.js')
+// ;
+void Parser::parse_import() {
+  String16 keyword = cur()->value;
+  advance();
+  uint32_t t = type();
+  if (is_binding_name(t)) {
+    write(T_CONST);
+    flush_before();
+    String16 name = cur()->value;
+    advance();
+    if (type() == FROM) {
+      write(name);
+      expect(T_ASSIGN, STRING_LITERAL);
+      write_require_call();
+      write(T_PERIOD);
+      write(T_DEFAULT);
+    } else if (type() == COMMA) {
+      expect(T_LBRACE, LBRACE);
+      write(T_DEFAULT);
+      write(T_COLON);
+      write(name);
+      write(T_COMMA);
+      parse_group(RBRACE);
+      expect(T_RBRACE, FROM);
+      expect(T_ASSIGN, STRING_LITERAL);
+      write_require_call();
+    } else {
+      syntax_error();
+    }
+    return;
+  }
+  if (t == MUL || t == LBRACE) {
+    if (t == MUL) {
+      expect(T_CONST, AS);
+      advance();
+      if (!is_binding_name(type())) syntax_error();
+      pass_through();
+    } else {
+      write(T_CONST);
+      flush_before();
+      parse_element();
+    }
+    advance();
+    flush_before();
+    if (type() != FROM) syntax_error();
+    write(T_ASSIGN);
+    advance();
+    flush_before();
+    if (type() != STRING_LITERAL) syntax_error();
+    write_require_call();
+    return;
+  }
+  if (t == STRING_LITERAL) {
+    String16 specifier = cur()->value;
+    if (peek_type() == AS) {
+      write(T_CONST);
+      flush_before();
+      advance();
+      flush_before();
+      if (!is_binding_name(peek_type())) {
+        advance();
+        syntax_error();
+      }
+      write(scanner->lookahead->value);
+      write(T_SPACE);
+      write(T_ASSIGN);
+      advance();
+      flush_before();
+      write(T_REQUIRE);
+      write(T_LPAREN);
+      write(specifier);
+      write(T_RPAREN);
+      return;
+    }
+    String16 name = derive_import_name(specifier);
+    if (!name.is_empty()) {
+      write(T_CONST);
+      write(T_SPACE);
+      write(name);
+      write(T_SPACE);
+      write(T_ASSIGN);
+      write(T_SPACE);
+    }
+    write(T_REQUIRE);
+    write(T_LPAREN);
+    write(specifier);
+    write(T_RPAREN);
+    flush_before();
+    return;
+  }
+  if (t == LPAREN || t == PERIOD) {
+    // Dynamic import(...) and import.meta are expressions: copied through.
+    write(keyword);
+    parse_element();
+    return;
+  }
+  pass_through();
+}
+
+// After the last token: the class field blocks, one `exports.N=N;` line per exported
+// name, the default export, and a final line feed.
+void Parser::write_trailer() {
+  for (const MemberDataExpression& record : class_data) {
+    if (record.fields.length()) write_class_fields(record);
+  }
+  for (const String16& name : export_names) {
+    write(T_LF);
+    write(T_EXPORTS);
+    write(T_PERIOD);
+    write(name);
+    write(T_ASSIGN);
+    write(name);
+    write(T_SEMICOLON);
+  }
+  if (default_exported && !default_export_name.is_empty()) {
+    write(T_LF);
+    write(T_EXPORTS_DEFAULT);
+    write(T_ASSIGN);
+    write(default_export_name);
+    write(T_SEMICOLON);
+  }
+  write(T_LF);
+}
+
+}  // namespace nubrix

@@ -1,0 +1,404 @@
+#include "jsx/parser.h"
+
+#include "utils/error.h"
+
+namespace nubrix {
+
+Parser::Parser(const String16& source, const String& source_path, bool jsx, bool clean)
+    : scanner(nullptr),
+      out(&main_output),
+      path(source_path),
+      is_jsx(jsx),
+      clean_comment(clean),
+      source_text(source),
+      texts(output_texts()) {
+  scanner = new Scanner(source_text.data(), source_text.length(), clean_comment);
+}
+
+Parser::~Parser() {
+  nubrix::release(scanner);
+}
+
+void Parser::write_moved(String16& text) {
+  if (text.is_empty()) return;
+  if (capturing) capture.push(text);
+  out->push_move(text);
+}
+
+void Parser::flush_before() {
+  String16& before = scanner->current->before;
+  if (before.is_empty()) return;
+  if (capturing) capture.push(before);
+  main_output.push_move(before);
+}
+
+void Parser::expect(Text entry, uint32_t t) {
+  write(entry);
+  advance();
+  flush_before();
+  if (type() != t) syntax_error();
+}
+
+void Parser::syntax_error() {
+  raise_error("SyntaxError: Unexpected token");
+}
+
+void Parser::raise_error(const char* message) {
+  throw Error(ERR_SYNTAX, "%s\nline:%d, pos:%d, %s", message, cur()->line + 1, (int)cur()->end,
+              path.c_str());
+}
+
+void Parser::raise_error(const String& message) {
+  raise_error(message.c_str());
+}
+
+void Parser::enter_nesting() {
+  if (++nesting > kMaxNesting) {
+    raise_error(String::format("SyntaxError: Nesting deeper than %d levels", kMaxNesting));
+  }
+}
+
+void Parser::transform() {
+  advance();
+  flush_before();
+  if (type() == SHEBANG) {
+    pass_through();
+    advance();
+    flush_before();
+  }
+  while (type() != EOS) {
+    if (type() == EXPORT) parse_export();
+    parse_element();
+    advance();
+    flush_before();
+  }
+  write_trailer();
+}
+
+void Parser::parse_element() {
+  // The look-back after an if condition applies to this one token only.
+  bool after_if = after_if_condition;
+  after_if_condition = false;
+  flush_before();
+  dispatch(after_if);
+}
+
+void Parser::dispatch(bool after_if) {
+  uint32_t t = type();
+  switch (t) {
+    case LPAREN:
+      write(T_LPAREN);
+      parse_group(RPAREN);
+      write(T_RPAREN);
+      return;
+    case LBRACK:
+      write(T_LBRACK);
+      parse_group(RBRACK);
+      write(T_RBRACK);
+      return;
+    case LBRACE:
+      write(T_LBRACE);
+      parse_group(RBRACE);
+      write(T_RBRACE);
+      return;
+    case DIV:
+    case ASSIGN_DIV:
+      if (expression_may_start(after_if)) {
+        parse_regexp();
+      } else {
+        write(t == DIV ? T_DIV : T_ASSIGN_DIV);
+      }
+      return;
+    case IF:
+      parse_if();
+      return;
+    case IMPORT:
+      parse_import();
+      return;
+    case CLASS:
+      if (scanner->previous_type == PERIOD) {
+        pass_through();
+      } else {
+        parse_class();
+      }
+      return;
+    case XML_ELEMENT_TAG:
+      if (in_attribute_value) syntax_error();
+      if (is_jsx && !expression_may_start(after_if)) {
+        // A less-than directly followed by a name.
+        write(T_LT);
+        pass_through();
+        return;
+      }
+      parse_xml_element(false);
+      return;
+    case XML_COMMENT:
+      if (!is_jsx || in_attribute_value) syntax_error();
+      write(T_XML_COMMENT_OPEN);
+      write(cur()->value);
+      write(T_XML_COMMENT_CLOSE);
+      return;
+    case DOLLAR_BRACE:
+      parse_template();
+      return;
+    case INSTANCEOF:
+    case IN:
+    case TYPEOF:
+    case NUMBER_LITERAL:
+    case STRING_LITERAL:
+    case IDENTIFIER:
+    case AS:
+    case ASYNC:
+    case FROM:
+    case OF:
+    case RETURN:
+    case VAR:
+    case FUNCTION:
+    case LET:
+    case DEFAULT:
+    case CONST:
+    case EVENT:
+    case ELSE:
+    case GET:
+    case SET:
+      pass_through();
+      return;
+    default:
+      break;
+  }
+  if ((t >= COLON && t <= ASSIGN_MOD) || (t >= OR && t <= GTE) || t == NOT || t == BIT_NOT) {
+    write((Text)operator_text(t));
+    return;
+  }
+  syntax_error();
+}
+
+void Parser::parse_group(uint32_t close) {
+  enter_nesting();
+  depth++;
+  for (;;) {
+    advance();
+    flush_before();
+    uint32_t t = type();
+    if (t == close) break;
+    if (t == EOS) syntax_error();
+    parse_element();
+  }
+  depth--;
+  leave_nesting();
+  flush_before();
+}
+
+bool Parser::expression_may_start(bool after_if) const {
+  uint32_t p = scanner->previous_type;
+  if (p == LPAREN || p == LBRACK || (p >= LBRACE && p <= CONDITIONAL) ||
+      (p >= ASSIGN && p <= TYPEOF) || p == OF || p == RETURN || p == ELSE) {
+    return true;
+  }
+  if (p == RPAREN) return after_if;
+  if (p == RBRACK) return cur()->newline_before;
+  return false;
+}
+
+void Parser::parse_regexp() {
+  if (!scanner->scan_regexp()) raise_error("RegExp Syntax error");
+  pass_through();
+}
+
+// if (cond) stmt: the one token after a condition without braces may start a
+// regular expression or markup (`if (a) /x/.test(s)`).
+void Parser::parse_if() {
+  flush_before();
+  write(cur()->value);
+  advance();
+  flush_before();
+  if (type() != LPAREN) syntax_error();
+  write(T_LPAREN);
+  parse_group(RPAREN);
+  write(T_RPAREN);
+  if (peek_type() == LBRACE) return;
+  advance();
+  flush_before();
+  after_if_condition = true;
+  parse_element();
+  after_if_condition = false;
+}
+
+// A template with substitutions. The scanner delivers `text${ as DOLLAR_BRACE whose
+// value is the back-quote and the text; each later piece is scanned from the end of
+// the substitution's `}`. Pieces are written exactly as they stand, line breaks
+// included, and the whitespace before a `}` stays inside the substitution.
+void Parser::parse_template() {
+  if (cur()->value.is_empty()) syntax_error();
+  enter_nesting();
+  write(cur()->value);
+  for (;;) {
+    write(T_DOLLAR_BRACE);
+    advance();  // the '{'
+    while (peek_type() != RBRACE) {
+      advance();
+      flush_before();
+      if (type() == EOS) syntax_error();
+      parse_element();
+    }
+    advance();  // the '}'
+    flush_before();
+    write(T_RBRACE);
+    scanner->scan_template_piece(cur()->end);
+    advance();
+    uint32_t t = type();
+    if (t == TEMPLATE_END) {
+      flush_before();
+      write(cur()->value);
+      break;
+    }
+    if (t != DOLLAR_BRACE) syntax_error();
+    write(cur()->value);
+  }
+  leave_nesting();
+}
+
+// ---- restricted expression reader (field initialisers, attribute values) ----
+
+void Parser::parse_operand() {
+  enter_nesting();
+  for (;;) {
+    advance();
+    flush_before();
+    uint32_t t = type();
+    if (is_identifier_like(t)) {
+      parse_member_chain();
+      parse_postfix();
+      break;
+    }
+    switch (t) {
+      case XML_ELEMENT_TAG:
+        if (in_attribute_value) syntax_error();
+        parse_xml_element(false);
+        break;
+      case XML_COMMENT:
+        if (!is_jsx || in_attribute_value) syntax_error();
+        if (capturing) write_out_only(T_COMMENT_CLOSE);
+        write(T_XML_COMMENT_OPEN);
+        write(cur()->value);
+        write(T_XML_COMMENT_CLOSE);
+        if (capturing) write_out_only(T_COMMENT_OPEN);
+        break;
+      case DOLLAR_BRACE:
+        parse_template();
+        break;
+      case LPAREN:
+      case LBRACK:
+      case LBRACE:
+        dispatch(false);
+        break;
+      case INC:
+      case DEC:
+        if (!is_identifier_like(peek_type())) syntax_error();
+        write(t == INC ? T_INC : T_DEC);
+        continue;
+      case ADD:
+      case SUB:
+      case NOT:
+      case BIT_NOT:
+        write((Text)operator_text(t));
+        continue;
+      case TYPEOF:
+        pass_through();
+        continue;
+      case DIV:
+      case ASSIGN_DIV:
+        parse_regexp();
+        break;
+      case NUMBER_LITERAL:
+      case STRING_LITERAL:
+        pass_through();
+        break;
+      default:
+        syntax_error();
+    }
+    break;
+  }
+  leave_nesting();
+}
+
+void Parser::parse_member_chain() {
+  flush_before();
+  write(cur()->value);
+  for (;;) {
+    uint32_t next = peek_type();
+    if (next == PERIOD) {
+      advance();
+      flush_before();
+      write(T_PERIOD);
+      advance();
+      flush_before();
+      if (!is_identifier_like(type())) syntax_error();
+      write(cur()->value);
+    } else if (next == LBRACK) {
+      parse_operand();
+    } else {
+      break;
+    }
+  }
+}
+
+void Parser::parse_postfix() {
+  uint32_t next = peek_type();
+  if (next == LPAREN) {
+    advance();
+    flush_before();
+    write(T_LPAREN);
+    parse_group(RPAREN);
+    write(T_RPAREN);
+  } else if (next == INC || next == DEC) {
+    advance();
+    flush_before();
+    write(next == INC ? T_INC : T_DEC);
+  }
+}
+
+void Parser::parse_operator_tail() {
+  for (;;) {
+    uint32_t next = peek_type();
+    if (next >= ASSIGN && next <= ASSIGN_MOD) {
+      advance();
+      syntax_error();
+    }
+    if (next == CONDITIONAL) {
+      advance();
+      flush_before();
+      write(T_CONDITIONAL);
+      parse_operand();
+      parse_operator_tail();
+      advance();
+      flush_before();
+      if (type() != COLON) syntax_error();
+      write(T_COLON);
+      parse_operand();
+      continue;
+    }
+    if (in_attribute_value) return;
+    if (next >= OR && next <= IN) {
+      advance();
+      flush_before();
+      if (next == INSTANCEOF || next == IN) {
+        write(cur()->value);
+      } else {
+        write((Text)operator_text(next));
+      }
+      parse_operand();
+      continue;
+    }
+    if (next == XML_ELEMENT_TAG) {
+      advance();
+      flush_before();
+      write(T_LT);
+      write(cur()->value);
+      continue;
+    }
+    return;
+  }
+}
+
+}  // namespace nubrix

@@ -1,0 +1,141 @@
+// Parser is the single-pass, token-level rewriter: every token is copied through with
+// the whitespace and comments in front of it, rewritten from the output text table,
+// or handed to a transform (modules, classes and events, view markup). There is no
+// syntax tree; one token of look-ahead suffices.
+//
+// Everything reaches the output through the primitives write, write_moved,
+// flush_before, pass_through and expect, so line N of the output holds the text of
+// line N of the source. The two places that move text elsewhere are visibly
+// separate: the class field capture (`capture`, written by the trailer) and the
+// `vdata` side builder of markup (`out` redirected).
+#ifndef NUBRIX_JSX_PARSER_H
+#define NUBRIX_JSX_PARSER_H
+
+#include <cstdint>
+
+#include "jsx/scanner.h"
+#include "jsx/token.h"
+#include "utils/buffer.h"
+#include "utils/map.h"
+#include "utils/string-builder.h"
+#include "utils/string.h"
+
+namespace nubrix {
+
+class Parser : public Object {
+ public:
+  // The fields of one named top-level class: name -> captured initialiser text.
+  struct MemberDataExpression {
+    String16 name;
+    Map<String16, BasicStringBuilder> fields;
+  };
+
+  Parser(const String16& source, const String& path, bool is_jsx, bool clean_comment);
+  ~Parser() override;
+  Parser(const Parser&) = delete;
+  Parser& operator=(const Parser&) = delete;
+
+  // Rewrites the whole source into main_output and appends the module trailer.
+  void transform();
+  // The transpiled text (the joined main output).
+  [[nodiscard]] String16 output() const { return main_output.join(); }
+
+  // Deepest nesting of brackets, templates and markup elements accepted; deeper
+  // input is refused with an error instead of exhausting the stack.
+  static constexpr int32_t kMaxNesting = 1500;
+
+ private:
+  // ---- output primitives ----
+  void write(const String16& text) {
+    if (text.is_empty()) return;
+    out->push(text);
+    if (capturing) capture.push(text);
+  }
+  void write(Text entry) { write(texts[entry]); }
+  void write_moved(String16& text);
+  // Writes to `out` only, never to the capture (used to close and reopen the comment
+  // around a captured markup comment).
+  void write_out_only(Text entry) { out->push(texts[entry]); }
+  void flush_before();
+  void pass_through() {
+    flush_before();
+    write(scanner->current->value);
+  }
+  uint32_t advance() { return scanner->next(); }
+  // Writes the entry, advances, flushes and requires the new token to be `type`.
+  void expect(Text entry, uint32_t type);
+  [[noreturn]] void syntax_error();
+  [[noreturn]] void raise_error(const char* message);
+  [[noreturn]] void raise_error(const String& message);
+
+  uint32_t type() const { return scanner->current->type; }
+  uint32_t peek_type() const { return scanner->lookahead->type; }
+  TokenData* cur() const { return scanner->current; }
+
+  // ---- core ----
+  void parse_element();
+  void dispatch(bool after_if);
+  void parse_group(uint32_t close);
+  void parse_if();
+  void parse_template();
+  bool expression_may_start(bool after_if) const;
+  void parse_regexp();
+  void enter_nesting();
+  void leave_nesting() { nesting--; }
+
+  // ---- restricted expression reader ----
+  void parse_operand();
+  void parse_member_chain();
+  void parse_postfix();
+  void parse_operator_tail();
+
+  // ---- modules ----
+  void parse_export();
+  void parse_import();
+  void write_require_call();
+  void write_trailer();
+
+  // ---- classes and events ----
+  void parse_class();
+  void next_member() {
+    advance();
+    flush_before();
+  }
+  void parse_class_body(MemberDataExpression* record);
+  void parse_method();
+  void parse_accessor(MemberDataExpression* record);
+  void parse_field(MemberDataExpression* record);
+  void parse_event();
+  void write_class_fields(const MemberDataExpression& record);
+
+  // ---- markup ----
+  void parse_xml_element(bool is_child);
+  void parse_xml_attributes(bool is_component, BasicStringBuilder& vdata);
+  void parse_xml_binding(bool double_percent);
+  void parse_xml_children(const String16& tag);
+  void flush_xml_text(BasicStringBuilder& text, BasicStringBuilder& space, bool& first,
+                      bool separator, bool collapsing);
+
+  Scanner* scanner;
+  BasicStringBuilder* out;
+  BasicStringBuilder main_output;
+  BasicStringBuilder capture;
+  String path;
+  Array<String16> export_names;
+  String16 default_export_name;
+  Array<MemberDataExpression> class_data;
+  int32_t depth = 0;
+  int32_t nesting = 0;
+  bool is_jsx;
+  bool capturing = false;
+  bool in_attribute_value = false;
+  bool after_if_condition = false;
+  bool default_exported = false;
+  bool clean_comment;
+  String16 source_text;  // keeps the scanned units alive
+  const String16* texts;
+};
+
+}  // namespace nubrix
+
+#endif

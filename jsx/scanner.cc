@@ -1,0 +1,702 @@
+#include "jsx/scanner.h"
+
+#include <utility>
+
+namespace nubrix {
+
+#define X ILLEGAL
+const uint8_t kOneCharTokens[128] = {
+    X,      X,      X,     X,         X,     X,      X,       X,
+    X,      X,      X,     X,         X,     X,      X,       X,  // 0x00
+    X,      X,      X,     X,         X,     X,      X,       X,
+    X,      X,      X,     X,         X,     X,      X,       X,  // 0x10
+    X,      X,      X,     X,         X,     X,      X,       X,
+    LPAREN, RPAREN, X,     X,         COMMA, X,      X,       X,  // 0x20
+    X,      X,      X,     X,         X,     X,      X,       X,
+    X,      X,      COLON, SEMICOLON, X,     X,      X,       CONDITIONAL,  // 0x30
+    AT,     X,      X,     X,         X,     X,      X,       X,
+    X,      X,      X,     X,         X,     X,      X,       X,  // 0x40
+    X,      X,      X,     X,         X,     X,      X,       X,
+    X,      X,      X,     LBRACK,    X,     RBRACK, X,       X,  // 0x50
+    X,      X,      X,     X,         X,     X,      X,       X,
+    X,      X,      X,     X,         X,     X,      X,       X,  // 0x60
+    X,      X,      X,     X,         X,     X,      X,       X,
+    X,      X,      X,     LBRACE,    X,     RBRACE, BIT_NOT, X,  // 0x70
+};
+#undef X
+
+namespace {
+
+inline bool is_letter(int32_t c) {
+  return c >= 0 && (uint32_t)((c | 0x20) - 0x61) <= 25;
+}
+inline bool is_digit(int32_t c) {
+  return c >= '0' && c <= '9';
+}
+inline bool is_name_start(int32_t c) {
+  return is_letter(c) || c == '_' || c == '$';
+}
+inline bool is_name_part(int32_t c) {
+  return is_name_start(c) || is_digit(c);
+}
+inline bool is_hex(int32_t c) {
+  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+inline bool is_blank(int32_t c) {
+  return c >= 0 && c <= 32 && ((0x100003e00ull >> c) & 1);
+}
+
+bool equals_ascii(const uint16_t* s, const char* word, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++)
+    if (s[i] != (uint8_t)word[i]) return false;
+  return true;
+}
+
+// Classifies a name: a keyword type, or IDENTIFIER.
+uint32_t classify(const uint16_t* s, uint32_t n) {
+  if (n < 2 || n > 10) return IDENTIFIER;
+  struct Candidate {
+    const char* word;
+    uint32_t length;
+    uint32_t type;
+  };
+  static const Candidate a[] = {{"as", 2, AS}, {"async", 5, ASYNC}};
+  static const Candidate c[] = {{"class", 5, CLASS}, {"const", 5, CONST}};
+  static const Candidate d[] = {{"default", 7, DEFAULT}};
+  static const Candidate e[] = {
+      {"else", 4, ELSE}, {"event", 5, EVENT}, {"export", 6, EXPORT}, {"extends", 7, EXTENDS}};
+  static const Candidate f[] = {{"from", 4, FROM}, {"function", 8, FUNCTION}};
+  static const Candidate g[] = {{"get", 3, GET}};
+  static const Candidate i[] = {
+      {"if", 2, IF}, {"in", 2, IN}, {"import", 6, IMPORT}, {"instanceof", 10, INSTANCEOF}};
+  static const Candidate l[] = {{"let", 3, LET}};
+  static const Candidate o[] = {{"of", 2, OF}};
+  static const Candidate r[] = {{"return", 6, RETURN}};
+  static const Candidate s_[] = {{"set", 3, SET}, {"static", 6, STATIC}};
+  static const Candidate t[] = {{"typeof", 6, TYPEOF}};
+  static const Candidate v[] = {{"var", 3, VAR}};
+  const Candidate* list = nullptr;
+  uint32_t count = 0;
+  switch (s[0]) {
+#define CASE(ch, arr)                     \
+  case ch:                                \
+    list = arr;                           \
+    count = sizeof(arr) / sizeof(arr[0]); \
+    break;
+    CASE('a', a)
+    CASE('c', c)
+    CASE('d', d)
+    CASE('e', e)
+    CASE('f', f)
+    CASE('g', g)
+    CASE('i', i)
+    CASE('l', l)
+    CASE('o', o)
+    CASE('r', r)
+    CASE('s', s_)
+    CASE('t', t)
+    CASE('v', v)
+#undef CASE
+    default:
+      return IDENTIFIER;
+  }
+  for (uint32_t k = 0; k < count; k++) {
+    if (list[k].length == n && equals_ascii(s, list[k].word, n)) return list[k].type;
+  }
+  return IDENTIFIER;
+}
+
+}  // namespace
+
+Scanner::Scanner(const uint16_t* src, uint32_t len, bool clean)
+    : source(src),
+      length(len),
+      current(new TokenData()),
+      lookahead(new TokenData()),
+      clean_comment(clean) {
+  if (length == 0) {
+    ch = -1;
+    current->type = ILLEGAL;
+    scan();
+    return;
+  }
+  ch = source[0];
+  if (ch == 0xFEFF || ch == 0xFFFE) advance();
+  current->type = ILLEGAL;
+  if (ch == '#' && peek() == '!') {
+    // A first line for the shell, copied through as one token.
+    uint32_t from = position;
+    while (ch != '\n' && ch != 0 && ch != -1) advance();
+    lookahead->type = SHEBANG;
+    lookahead->start = from;
+    lookahead->end = position;
+    lookahead->value = String16(source + from, position - from);
+    return;
+  }
+  // Anything else, a lone '#' included, is scanned normally ('#' is ILLEGAL).
+  scan();
+}
+
+Scanner::~Scanner() {
+  delete current;
+  delete lookahead;
+}
+
+uint32_t Scanner::next() {
+  previous_type = current->type;
+  std::swap(current, lookahead);
+  TokenData* t = lookahead;
+  t->start = position;
+  t->line = line;
+  if (!t->before.is_empty()) t->before = String16();
+  if (!t->value.is_empty()) t->value = String16();
+  t->newline_before = false;
+  if (ch >= 0 && ch < 128 && kOneCharTokens[ch] != ILLEGAL) {
+    t->type = kOneCharTokens[ch];
+    t->end = position + 1;
+    advance();
+  } else {
+    scan();
+  }
+  return current->type;
+}
+
+void Scanner::set_value(TokenData* t, uint32_t from, uint32_t to) {
+  if (to > from) t->value = String16(source + from, to - from);
+}
+
+void Scanner::scan() {
+  TokenData* t = lookahead;
+  if (!t->before.is_empty()) t->before = String16();
+  if (!t->value.is_empty()) t->value = String16();
+  t->newline_before = false;
+  uint32_t before_from = position;
+  for (;;) {
+    t->start = position;
+    t->line = line;
+    int32_t c = ch;
+    if (c == ' ' || c == '\t') {
+      advance();
+      continue;
+    }
+    if (c == '\n') {
+      advance();
+      t->newline_before = true;
+      continue;
+    }
+    if (c == '/' && (peek() == '/' || peek() == '*')) {
+      if (skip_comment(t, before_from)) continue;
+      // Unterminated block comment.
+      if (position > before_from) t->before.push(source + before_from, position - before_from);
+      t->type = ILLEGAL;
+      t->end = position;
+      return;
+    }
+    if (c == '\r' || c == '\v' || c == '\f') {
+      // The blank run: line feeds met here do not count as a line break before the
+      // token.
+      while (is_blank(ch)) advance();
+      continue;
+    }
+    break;
+  }
+  if (t->start > before_from) t->before.push(source + before_from, t->start - before_from);
+  t->type = scan_token(t);
+  t->end = position;
+}
+
+bool Scanner::skip_comment(TokenData* t, uint32_t& before_from) {
+  uint32_t from = position;
+  if (peek() == '/') {
+    advance();
+    advance();
+    while (ch != -1 && ch != '\n' && ch != '\r') advance();
+    if (clean_comment) {
+      if (from > before_from) t->before.push(source + before_from, from - before_from);
+      before_from = position;
+    }
+    return true;
+  }
+  advance();
+  advance();
+  uint32_t line_feeds = 0;
+  for (;;) {
+    if (ch == -1) return false;
+    if (ch == '*' && peek() == '/') {
+      advance();
+      advance();
+      break;
+    }
+    if (ch == '\n') line_feeds++;
+    advance();
+  }
+  if (clean_comment) {
+    if (from > before_from) t->before.push(source + before_from, from - before_from);
+    if (line_feeds) {
+      for (uint32_t i = 0; i < line_feeds; i++) t->before.push((uint16_t)'\n');
+    } else {
+      // Dropping the comment must not join its neighbours into one token
+      // (`var/**/a`, `1 -/**/-1`): keep one space between two non-blank units.
+      uint32_t text_start = (length && (source[0] == 0xFEFF || source[0] == 0xFFFE)) ? 1 : 0;
+      if (from > text_start && !is_blank(source[from - 1]) && position < length &&
+          !is_blank(source[position])) {
+        t->before.push((uint16_t)' ');
+      }
+    }
+    before_from = position;
+  }
+  return true;
+}
+
+uint32_t Scanner::scan_token(TokenData* t) {
+  int32_t c = ch;
+  switch (c) {
+    case '"':
+    case '\'':
+      return scan_string(t);
+    case '`':
+      return scan_template(t);
+    case '$':
+      if (peek() == '{') {
+        advance();
+        return DOLLAR_BRACE;
+      }
+      return scan_name(t);
+    case '%': {
+      int32_t n = peek();
+      if (n == '{') {
+        advance();
+        return PERCENT_BRACE;
+      }
+      if (n == '%' && peek(2) == '{') {
+        advance();
+        advance();
+        return PERCENT_PERCENT_BRACE;
+      }
+      if (n == '=') {
+        advance();
+        advance();
+        return ASSIGN_MOD;
+      }
+      advance();
+      return MOD;
+    }
+    case '&':
+      advance();
+      if (ch == '&') return advance(), AND;
+      if (ch == '=') return advance(), ASSIGN_BIT_AND;
+      return BIT_AND;
+    case '|':
+      advance();
+      if (ch == '|') return advance(), OR;
+      if (ch == '=') return advance(), ASSIGN_BIT_OR;
+      return BIT_OR;
+    case '+':
+      advance();
+      if (ch == '+') return advance(), INC;
+      if (ch == '=') return advance(), ASSIGN_ADD;
+      return ADD;
+    case '-':
+      advance();
+      if (ch == '-') return advance(), DEC;
+      if (ch == '=') return advance(), ASSIGN_SUB;
+      return SUB;
+    case '*':
+      advance();
+      if (ch == '*') return select('=', ASSIGN_EXP, EXP);
+      if (ch == '=') return advance(), ASSIGN_MUL;
+      return MUL;
+    case '^':
+      return select('=', ASSIGN_BIT_XOR, BIT_XOR);
+    case '!':
+      if (peek() == '=') {
+        advance();
+        return select('=', NE_STRICT, NE);
+      }
+      advance();
+      return NOT;
+    case '=':
+      if (peek() == '=') {
+        advance();
+        return select('=', EQ_STRICT, EQ);
+      }
+      advance();
+      return ASSIGN;
+    case '>':
+      advance();
+      if (ch == '=') return advance(), GTE;
+      if (ch == '>') {
+        advance();
+        if (ch == '=') return advance(), ASSIGN_SAR;
+        if (ch == '>') return select('=', ASSIGN_SHR, SHR);
+        return SAR;
+      }
+      return GT;
+    case '<':
+      return scan_less_than(t);
+    case '.':
+      if (is_digit(peek())) {
+        advance();
+        return scan_number(t, true);
+      }
+      advance();
+      return PERIOD;
+    case '/':
+      advance();
+      if (ch == '=') return advance(), ASSIGN_DIV;
+      return DIV;
+    default:
+      break;
+  }
+  if (c >= 0 && c < 128 && kOneCharTokens[c] != ILLEGAL) {
+    advance();
+    return kOneCharTokens[c];
+  }
+  if (is_letter(c) || c == '_') return scan_name(t);
+  if (is_digit(c)) return scan_number(t, false);
+  if (c == -1) return EOS;
+  advance();
+  return ILLEGAL;
+}
+
+bool Scanner::read_escape_sliced(String16& value, uint32_t& mark) {
+  uint32_t at = position;  // the unit after the backslash
+  int32_t e = ch;
+  advance();
+  if (e == '\r' || e == '\n') {
+    bool pair = (e == '\r' && ch == '\n') || (e == '\n' && ch == '\r');
+    if (pair) advance();
+    if (e == '\r' || pair) {
+      // Normalise the line continuation to a backslash and one line feed.
+      value.push(source + mark, at - mark);
+      value.push((uint16_t)'\n');
+      mark = position;
+    }
+    return true;
+  }
+  if (e != 'u') return true;
+  if (!is_hex(ch)) return false;
+  uint32_t after_u = position;
+  for (int k = 0; k < 4; k++) {
+    if (!is_hex(ch)) {
+      move_to(after_u);
+      return false;
+    }
+    advance();
+  }
+  return true;
+}
+
+bool Scanner::read_escape(String16& value) {
+  int32_t e = ch;
+  advance();
+  value.push((uint16_t)'\\');
+  if (e == '\r' || e == '\n') {
+    if ((e == '\r' && ch == '\n') || (e == '\n' && ch == '\r')) advance();
+    value.push((uint16_t)'\n');
+    return true;
+  }
+  if (e != 'u') {
+    if (e >= 0) value.push((uint16_t)e);
+    return true;
+  }
+  if (!is_hex(ch)) return false;
+  uint32_t after_u = position;
+  for (int k = 0; k < 4; k++) {
+    if (!is_hex(ch)) {
+      move_to(after_u);
+      return false;
+    }
+    advance();
+  }
+  value.push((uint16_t)'u');
+  value.push(source + after_u, 4);
+  return true;
+}
+
+uint32_t Scanner::scan_string(TokenData* t) {
+  int32_t q = ch;
+  uint32_t mark = position;
+  advance();
+  for (;;) {
+    int32_t c = ch;
+    if (c == q) {
+      advance();
+      t->value.push(source + mark, position - mark);
+      return STRING_LITERAL;
+    }
+    if (c == -1 || c == '\n' || c == '\r') return ILLEGAL;
+    advance();
+    if (c == '\\' && !read_escape_sliced(t->value, mark)) return ILLEGAL;
+  }
+}
+
+uint32_t Scanner::scan_template(TokenData* t) {
+  uint32_t mark = position;
+  advance();
+  for (;;) {
+    int32_t c = ch;
+    if (c == '`') {
+      advance();
+      t->value.push(source + mark, position - mark);
+      return STRING_LITERAL;
+    }
+    if (c == -1) return ILLEGAL;
+    uint32_t at = position;
+    advance();
+    if (c == '\\') {
+      if (!read_escape_sliced(t->value, mark)) return ILLEGAL;
+    } else if (c == '$' && ch == '{') {
+      // The token ends at the '{', which is scanned next as LBRACE.
+      t->value.push(source + mark, at - mark);
+      return DOLLAR_BRACE;
+    }
+  }
+}
+
+uint32_t Scanner::scan_template_piece(uint32_t index) {
+  TokenData* t = lookahead;
+  if (!t->before.is_empty()) t->before = String16();
+  if (!t->value.is_empty()) t->value = String16();
+  t->newline_before = false;
+  if (index >= length) {
+    t->type = ILLEGAL;
+    t->start = t->end = position;
+    t->line = line;
+    return ILLEGAL;
+  }
+  move_to(index);
+  t->start = index;
+  t->line = line;
+  uint32_t mark = position;
+  for (;;) {
+    int32_t c = ch;
+    if (c == '`') {
+      advance();
+      t->value.push(source + mark, position - mark);
+      t->type = TEMPLATE_END;
+      break;
+    }
+    if (c == -1) {
+      t->type = ILLEGAL;
+      break;
+    }
+    uint32_t at = position;
+    advance();
+    if (c == '\\') {
+      if (!read_escape_sliced(t->value, mark)) {
+        t->type = ILLEGAL;
+        break;
+      }
+    } else if (c == '$' && ch == '{') {
+      t->value.push(source + mark, at - mark);
+      t->type = DOLLAR_BRACE;
+      break;
+    }
+  }
+  t->end = position;
+  return t->type;
+}
+
+uint32_t Scanner::scan_name(TokenData* t) {
+  uint32_t from = position;
+  while (is_name_part(ch)) advance();
+  set_value(t, from, position);
+  return classify(source + from, position - from);
+}
+
+void Scanner::scan_dotted_name() {
+  while (is_name_part(ch)) advance();
+  while (ch == '.' && is_name_start(peek())) {
+    advance();
+    while (is_name_part(ch)) advance();
+  }
+}
+
+uint32_t Scanner::scan_less_than(TokenData* t) {
+  advance();
+  if (ch == -1) return LT;
+  if (ch == '!') {
+    if (peek() == '-' && peek(2) == '-') {
+      advance();
+      advance();
+      advance();
+      return scan_markup_comment(t);
+    }
+    return LT;
+  }
+  if (is_name_start(ch)) {
+    uint32_t from = position;
+    scan_dotted_name();
+    if (ch == ':' && is_name_start(peek())) {
+      advance();
+      scan_dotted_name();
+    }
+    set_value(t, from, position);
+    return XML_ELEMENT_TAG;
+  }
+  if (ch == '/') {
+    advance();
+    if (!is_name_start(ch)) return ILLEGAL;
+    uint32_t from = position;
+    scan_dotted_name();
+    if (ch == ':' && is_name_start(peek())) {
+      advance();
+      scan_dotted_name();
+    }
+    uint32_t to = position;
+    if (ch != '>') return ILLEGAL;
+    advance();
+    set_value(t, from, to);
+    return XML_ELEMENT_TAG_END;
+  }
+  if (ch == '<') return select('=', ASSIGN_SHL, SHL);
+  if (ch == '=') return advance(), LTE;
+  return LT;
+}
+
+uint32_t Scanner::scan_markup_comment(TokenData* t) {
+  for (;;) {
+    if (ch == -1) return ILLEGAL;
+    if (ch == '-') {
+      advance();
+      uint32_t dashes = 1;
+      if (ch == '-') {
+        advance();
+        dashes = 2;
+        if (ch == '>') {
+          advance();
+          return XML_COMMENT;
+        }
+      }
+      for (uint32_t i = 0; i < dashes; i++) t->value.push((uint16_t)'-');
+      if (ch == -1) continue;
+    }
+    if (!clean_comment) {
+      t->value.push((uint16_t)(ch == '*' ? 'x' : ch));
+    } else if (ch == '\n') {
+      t->value.push((uint16_t)'\n');
+    }
+    advance();
+  }
+}
+
+uint32_t Scanner::scan_number(TokenData* t, bool period) {
+  uint32_t from = period ? position - 1 : position;
+  auto digits = [&](bool (*accept)(int32_t)) {
+    while (accept(ch)) advance();
+  };
+  auto exponent = [&]() -> bool {
+    if (ch != 'e' && ch != 'E') return true;
+    advance();
+    if (ch == '+' || ch == '-') advance();
+    if (!is_digit(ch)) return false;
+    digits(is_digit);
+    return true;
+  };
+  bool ok = true;
+  if (period) {
+    digits(is_digit);
+    ok = exponent();
+  } else if (ch == '0' && peek() != '.') {
+    advance();
+    if (ch == 'b' || ch == 'B') {
+      advance();
+      if (ch != '0' && ch != '1') return ILLEGAL;
+      digits([](int32_t c) { return c == '0' || c == '1'; });
+    } else if (ch == 'x' || ch == 'X') {
+      advance();
+      if (!is_hex(ch)) return ILLEGAL;
+      digits(is_hex);
+    } else if (ch == 'e' || ch == 'E') {
+      ok = exponent();
+    } else {
+      digits([](int32_t c) { return c >= '0' && c <= '7'; });
+    }
+  } else {
+    digits(is_digit);
+    if (ch == '.') {
+      advance();
+      digits(is_digit);
+    }
+    ok = exponent();
+  }
+  if (!ok) return ILLEGAL;
+  if (ch != -1 && (is_letter(ch) || ch == '$' || ch == '.' || is_digit(ch) || ch == '_')) {
+    return ILLEGAL;
+  }
+  set_value(t, from, position);
+  return NUMBER_LITERAL;
+}
+
+bool Scanner::scan_regexp() {
+  TokenData* t = lookahead;
+  uint32_t s = current->start;
+  auto fail = [&]() {
+    t->type = ILLEGAL;
+    t->end = position;
+    return false;
+  };
+  if (s >= length) {
+    t->start = position;
+    return fail();
+  }
+  move_to(s);
+  t->start = s;
+  t->line = line;
+  if (!t->before.is_empty()) t->before = String16();
+  if (!t->value.is_empty()) t->value = String16();
+  t->newline_before = false;
+  advance();
+  if (ch == '/' || ch == '*') return fail();
+  bool in_class = false;
+  for (;;) {
+    int32_t c = ch;
+    if (c == -1 || c == '\n' || c == '\r') return fail();
+    if (c == '\\') {
+      advance();
+      if (ch == -1) return fail();
+    } else if (c == '[') {
+      in_class = true;
+    } else if (c == ']') {
+      in_class = false;
+    }
+    advance();
+    if (ch == -1) return fail();
+    if (ch == '/' && !in_class) break;
+  }
+  advance();
+  uint32_t taken = 0;
+  for (;;) {
+    uint32_t bit;
+    switch (ch) {
+      case 'g':
+        bit = 1;
+        break;
+      case 'i':
+        bit = 2;
+        break;
+      case 'm':
+        bit = 4;
+        break;
+      case 'u':
+        bit = 8;
+        break;
+      case 'y':
+        bit = 16;
+        break;
+      default:
+        bit = 0;
+    }
+    if (!bit || (taken & bit)) break;
+    taken |= bit;
+    advance();
+  }
+  t->type = REGEXP_LITERAL;
+  t->end = position;
+  set_value(t, s, position);
+  next();
+  return true;
+}
+
+}  // namespace nubrix
