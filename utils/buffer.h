@@ -26,10 +26,11 @@ constexpr uint32_t kMaxLength = 0x7fffffffu;
 [[noreturn]] void throw_out_of_memory(size_t bytes);
 [[noreturn]] void throw_length_overflow(uint64_t count);
 
-// Smallest power of two >= max(n, 8); 0 for n == 0. Throws for n > kMaxLength + 1.
+// Smallest power of two >= max(n, 8); 0 for n == 0. A request of 2^31 elements or
+// more is refused with an Error.
 inline uint32_t capacity_for(uint64_t n) {
   if (n == 0) return 0;
-  if (n > (uint64_t)kMaxLength + 1) throw_length_overflow(n);
+  if (n > kMaxLength) throw_length_overflow(n);
   uint32_t c = 8;
   while (c < n) c <<= 1;
   return c;
@@ -222,8 +223,8 @@ void BufferContainer<T, A>::resize(uint32_t n, uint32_t) {
   if (capacity_ >= need && !(shrink_ && need < capacity_ * 0.25)) return;
   uint32_t cap = capacity_for(need);
   if (cap == capacity_) return;
-  data_ = (T*)(data_ ? A::realloc(data_, (size_t)cap * sizeof(T))
-                     : A::alloc((size_t)cap * sizeof(T)));
+  data_ =
+      (T*)(data_ ? A::realloc(data_, (size_t)cap * sizeof(T)) : A::alloc((size_t)cap * sizeof(T)));
   capacity_ = cap;
 }
 
@@ -325,8 +326,9 @@ class Array : public Object {
       const T* base = holder_.data();
       bool own = base && src >= base && src < base + holder_.capacity();
       size_t offset = own ? (size_t)(src - base) : 0;
+      // Resize first: a refused allocation leaves the buffer as it was.
+      holder_.resize(need, old);
       length_ = need;
-      holder_.resize(length_, old);
       if (own) src = holder_.data() + offset;
     }
     if (dest > old) memset((void*)(holder_.data() + old), 0, (size_t)(dest - old) * sizeof(T));
@@ -408,8 +410,10 @@ class Array : public Object {
     bool own = base && src >= base && src < base + holder_.capacity();
     size_t offset = own ? (size_t)(src - base) : 0;
     uint32_t old = length_;
-    length_ = checked_length(length_, count);
-    holder_.resize(terminate ? checked_length(length_, 1) : length_, old);
+    uint32_t total = checked_length(length_, count);
+    // Resize before the length changes: a refused request leaves the buffer intact.
+    holder_.resize(terminate ? checked_length(total, 1) : total, old);
+    length_ = total;
     if (own) src = holder_.data() + offset;
     memmove((void*)(holder_.data() + old), src, (size_t)count * sizeof(T));
     if (terminate) holder_.data()[length_] = T();

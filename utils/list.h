@@ -67,7 +67,9 @@ class List : public Object {
   Iterator first() const { return Iterator(first_); }
   Iterator last() const { return Iterator(last_); }
 
-  Iterator push(const T& value) { return link_after(last_, new (take_node()) Node{value, nullptr, nullptr}); }
+  Iterator push(const T& value) {
+    return link_after(last_, new (take_node()) Node{value, nullptr, nullptr});
+  }
   Iterator push(T&& value) {
     return link_after(last_, new (take_node()) Node{std::move(value), nullptr, nullptr});
   }
@@ -88,15 +90,23 @@ class List : public Object {
     Node* n = it.node();
     if (!n) return end();
     Node* next = n->next;
-    if (n->prev) n->prev->next = n->next; else first_ = n->next;
-    if (n->next) n->next->prev = n->prev; else last_ = n->prev;
+    if (n->prev)
+      n->prev->next = n->next;
+    else
+      first_ = n->next;
+    if (n->next)
+      n->next->prev = n->prev;
+    else
+      last_ = n->prev;
     count_--;
     n->value.~T();
     give_node(n);
     return Iterator(next);
   }
 
+  // Removes and returns the first value; an empty list gives a default value.
   T shift() {
+    if (!first_) return T();
     T v(std::move(first_->value));
     erase(Iterator(first_));
     return v;
@@ -123,8 +133,14 @@ class List : public Object {
     }
     n->prev = prev;
     n->next = prev ? prev->next : first_;
-    if (n->next) n->next->prev = n; else last_ = n;
-    if (prev) prev->next = n; else first_ = n;
+    if (n->next)
+      n->next->prev = n;
+    else
+      last_ = n;
+    if (prev)
+      prev->next = n;
+    else
+      first_ = n;
     count_++;
     return Iterator(n);
   }

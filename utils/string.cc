@@ -52,12 +52,16 @@ StringCore<uint16_t>* string_ops<uint16_t>::convert(const String& s) {
   String16 r(decode_to_uint16(UTF8, s.data(), s.length()));
   return take_core(r);
 }
-StringCore<uint16_t>* string_ops<uint16_t>::convert(const String32& s) { return convert(String(s)); }
+StringCore<uint16_t>* string_ops<uint16_t>::convert(const String32& s) {
+  return convert(String(s));
+}
 StringCore<uint32_t>* string_ops<uint32_t>::convert(const String& s) {
   String32 r(decode_to_uint32(UTF8, s.data(), s.length()));
   return take_core(r);
 }
-StringCore<uint32_t>* string_ops<uint32_t>::convert(const String16& s) { return convert(String(s)); }
+StringCore<uint32_t>* string_ops<uint32_t>::convert(const String16& s) {
+  return convert(String(s));
+}
 
 template <typename T>
 String BasicString<T>::vformat(const char* fmt, va_list args) {
@@ -71,7 +75,11 @@ String BasicString<T>::vformat(const char* fmt, va_list args) {
     ::free(block);
     return String();
   }
-  StringCore<char>* c = (StringCore<char>*)DefaultAllocator::alloc(sizeof(StringCore<char>));
+  StringCore<char>* c = (StringCore<char>*)::malloc(sizeof(StringCore<char>));
+  if (!c) {
+    ::free(block);
+    throw_out_of_memory(sizeof(StringCore<char>));
+  }
   c->length = (uint32_t)n;
   c->capacity = (uint32_t)n + 1;
   c->data = block;

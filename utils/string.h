@@ -62,7 +62,8 @@ class BasicString : public Object {
 
  public:
   BasicString() : core_(retain_empty()) {}
-  BasicString(const T* units, uint32_t length) : core_(length ? make_copy(units, length) : retain_empty()) {}
+  BasicString(const T* units, uint32_t length)
+      : core_(length ? make_copy(units, length) : retain_empty()) {}
   // From a terminated C string. For String16 and String32 every byte is taken as a
   // signed 8-bit value and widened (meant for ASCII text).
   BasicString(const char* text);  // NOLINT: implicit by design
@@ -149,8 +150,12 @@ class BasicString : public Object {
   [[nodiscard]] ArrayBuffer<T> to_buffer() const;
 
   // Over len bytes: h = 5381; from the last byte to the first, h = h * 33 + (signed) byte.
-  static uint32_t hash_code(const void* bytes, uint32_t len);
-  [[nodiscard]] uint32_t hash_code() const { return hash_code(data(), length() * (uint32_t)sizeof(T)); }
+  static uint32_t hash_code(const void* bytes, uint32_t len) { return hash_bytes(bytes, len); }
+  // The hash of this string's bytes (the byte count of a long String32 exceeds 32 bits).
+  [[nodiscard]] uint32_t hash_code() const {
+    return hash_bytes(data(), (size_t)length() * sizeof(T));
+  }
+  static uint32_t hash_bytes(const void* bytes, size_t len);
 
   // printf-like formatting into a new 8-bit string.
   static String format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -360,6 +365,7 @@ BasicString<T> BasicString<T>::operator+(const BasicString& o) const {
 template <typename T>
 bool BasicString<T>::equals(const char* ascii) const {
   uint32_t n = length();
+  if (!ascii) return n == 0;
   for (uint32_t i = 0; i < n; i++) {
     if (ascii[i] == 0 || (T)(uint8_t)ascii[i] != data()[i]) return false;
   }
@@ -448,10 +454,10 @@ ArrayBuffer<T> BasicString<T>::to_buffer() const {
 }
 
 template <typename T>
-uint32_t BasicString<T>::hash_code(const void* bytes, uint32_t len) {
+uint32_t BasicString<T>::hash_bytes(const void* bytes, size_t len) {
   const int8_t* p = (const int8_t*)bytes;
   uint32_t h = 5381;
-  for (uint32_t i = len; i > 0; i--) h = h * 33 + (uint32_t)(int32_t)p[i - 1];
+  for (size_t i = len; i > 0; i--) h = h * 33 + (uint32_t)(int32_t)p[i - 1];
   return h;
 }
 
