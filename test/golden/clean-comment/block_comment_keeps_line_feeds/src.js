@@ -1,0 +1,5 @@
+a();
+/* one
+   two
+   three */
+b();

@@ -1,0 +1,3 @@
+var a;
+var b;
+f(a));

@@ -1,0 +1,2 @@
+#!/usr/bin/env node
+console.log(1);

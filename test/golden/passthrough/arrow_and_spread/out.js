@@ -1,0 +1,3 @@
+f = (a, ...b) => a + b.length;
+g = x=>x;
+

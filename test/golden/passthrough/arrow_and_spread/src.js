@@ -1,0 +1,2 @@
+f = (a, ...b) => a + b.length;
+g = x=>x;

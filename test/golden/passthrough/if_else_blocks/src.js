@@ -1,0 +1,7 @@
+if (a) {
+  b();
+} else if (c) {
+  d();
+} else {
+  e();
+}

@@ -1,0 +1,4 @@
+if (a) b(); else c();
+if (a)
+  b = 1;
+

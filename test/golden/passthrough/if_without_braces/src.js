@@ -1,0 +1,3 @@
+if (a) b(); else c();
+if (a)
+  b = 1;

@@ -1,0 +1,7 @@
+function f(a, b) {
+	if (a) {
+		return b;
+	}
+    return  a  ;
+}
+

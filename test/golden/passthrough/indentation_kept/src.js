@@ -1,0 +1,6 @@
+function f(a, b) {
+	if (a) {
+		return b;
+	}
+    return  a  ;
+}

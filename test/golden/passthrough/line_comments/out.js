@@ -1,0 +1,4 @@
+// first
+var a; // tail
+//
+

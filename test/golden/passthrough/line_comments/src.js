@@ -1,0 +1,3 @@
+// first
+var a; // tail
+//

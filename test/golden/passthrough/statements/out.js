@@ -1,0 +1,4 @@
+var a = 1;
+let b = a + 2;
+const c = b * 3;
+

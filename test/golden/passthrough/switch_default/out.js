@@ -1,0 +1,2 @@
+switch (x) { case 1: break; default: y(); }
+

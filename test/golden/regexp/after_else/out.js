@@ -1,0 +1,2 @@
+if (a) b(); else /'/.test(s);
+

@@ -1,0 +1,2 @@
+b = x instanceof /'/.constructor;
+

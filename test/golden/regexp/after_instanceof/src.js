@@ -1,0 +1,1 @@
+b = x instanceof /'/.constructor;

@@ -1,0 +1,2 @@
+for (const m of /'/g.exec(s)) {}
+

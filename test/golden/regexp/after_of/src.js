@@ -1,0 +1,1 @@
+for (const m of /'/g.exec(s)) {}

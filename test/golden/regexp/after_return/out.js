@@ -1,0 +1,2 @@
+function f(s) { return /'/.test(s); }
+

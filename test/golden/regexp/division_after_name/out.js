@@ -1,0 +1,2 @@
+half = total / 2;
+

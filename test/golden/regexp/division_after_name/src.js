@@ -1,0 +1,1 @@
+half = total / 2;

@@ -1,0 +1,2 @@
+s = `\`quote\` and \${not} \n`;
+

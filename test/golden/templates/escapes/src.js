@@ -1,0 +1,1 @@
+s = `\`quote\` and \${not} \n`;

@@ -1,0 +1,5 @@
+s = `line1
+line2
+  line3`;
+next();
+

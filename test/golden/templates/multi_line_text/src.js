@@ -1,0 +1,4 @@
+s = `line1
+line2
+  line3`;
+next();

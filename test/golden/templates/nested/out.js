@@ -1,0 +1,2 @@
+s = `outer ${`inner ${x} end`} done`;
+

@@ -1,0 +1,1 @@
+s = `outer ${`inner ${x} end`} done`;

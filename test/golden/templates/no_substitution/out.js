@@ -1,0 +1,2 @@
+s = `plain text`;
+

@@ -1,0 +1,1 @@
+s = `plain text`;
