@@ -72,7 +72,7 @@ void Parser::parse_export() {
       advance();
       syntax_error();
     }
-    default_export_name = scanner->lookahead->value;
+    default_export_name = scanner->peek_token()->value;
     return;
   }
   if (t == LPAREN || t == LBRACK || t == LBRACE) {
@@ -99,7 +99,7 @@ void Parser::parse_export() {
     advance();
     syntax_error();
   }
-  export_names.push(scanner->lookahead->value);
+  export_names.push(scanner->peek_token()->value);
 }
 
 void Parser::write_require_call() {
@@ -179,7 +179,7 @@ void Parser::parse_import() {
         advance();
         syntax_error();
       }
-      write(scanner->lookahead->value);
+      write(scanner->peek_token()->value);
       write(T_SPACE);
       write(T_ASSIGN);
       advance();

@@ -1,17 +1,375 @@
-// View markup in .jsx sources.
+// View markup in .jsx sources becomes plain values for the view runtime:
+//   <br/>                        ->  {vx:0,v:[br,[],[]]}
+//   <div class="box">Hi ${n}</div> ->  {vx:0,v:[div, [[["class"],0,"box"]],[{vx:2,v:"Hi "},(n)]]}
+//   <ui:Button title=%{u.name}/>  ->  {vx:1,v:[ui,Button,
+//   [[["title"],3,($,ctr)=>{return(u.name)}]],[]]} <vx:Item key="a"/>            ->  __vx(Item,
+//   [[["key"],0,"a"]])
+// Line breaks of the markup are written between the generated pieces, outside the
+// strings, so every line keeps its place.
 #include "jsx/parser.h"
+#include "utils/error.h"
 
 namespace nubrix {
 
-void Parser::parse_xml_element(bool is_child) {
-  if (!is_jsx || (!is_child && !expression_may_start(false)) || peek_type() == COLON ||
+namespace {
+
+bool is_space(int32_t c) {
+  return c == ' ' || (c >= 9 && c <= 13);
+}
+
+bool has_non_space(const String16& s) {
+  for (uint32_t i = 0; i < s.length(); i++)
+    if (!is_space(s[i])) return true;
+  return false;
+}
+
+}  // namespace
+
+void Parser::parse_xml_element(bool is_child, bool after_if) {
+  if (!is_jsx || (!is_child && !expression_may_start(after_if)) || peek_type() == COLON ||
       peek_type() == PERIOD) {
     // Not markup: a less-than directly followed by a name.
     write(T_LT);
     pass_through();
     return;
   }
-  syntax_error();
+  enter_nesting();
+  flush_before();
+  String16 tag = cur()->value;
+  int64_t colon = tag.index_of((uint16_t)':');
+  bool component = false;
+  if (colon >= 0) {
+    String16 prefix = tag.substring(0, (uint32_t)colon);
+    String16 name = tag.substring((uint32_t)colon + 1, tag.length());
+    if (prefix.equals("vx")) {
+      component = true;
+      write(T___VX);
+      write(T_LPAREN);
+      write(name);
+      write(T_COMMA);
+    } else {
+      write(T_LBRACE);
+      write(T_VX);
+      write(T_COLON);
+      write(T_1);
+      write(T_COMMA);
+      write(T_V);
+      write(T_COLON);
+      write(T_LBRACK);
+      write(prefix);
+      write(T_COMMA);
+      write(name);
+      write(T_COMMA);
+    }
+  } else {
+    write(T_LBRACE);
+    write(T_VX);
+    write(T_COLON);
+    write(T_0);
+    write(T_COMMA);
+    write(T_V);
+    write(T_COLON);
+    write(T_LBRACK);
+    write(tag);
+    write(T_COMMA);
+  }
+
+  BasicStringBuilder vdata;
+  advance();
+  parse_xml_attributes(vdata);
+
+  if (type() == DIV) {
+    // Self-closing: `/>`.
+    if (!component) {
+      write(T_COMMA);
+      write(T_LBRACK);
+      write(T_RBRACK);
+    }
+    flush_before();
+    advance();
+    if (type() != GT) raise_error("Xml Syntax error");
+    flush_before();
+  } else if (type() == GT) {
+    if (component) raise_error("View xml component cannot have child views.");
+    parse_xml_children(tag);
+  } else {
+    raise_error("Xml Syntax error");
+  }
+  if (vdata.length()) {
+    write(T_COMMA);
+    for (const String16& piece : vdata) write(piece);
+  }
+  if (component) {
+    write(T_RPAREN);
+  } else {
+    write(T_RBRACK);
+    write(T_RBRACE);
+  }
+  leave_nesting();
+}
+
+void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
+  if (!is_attribute_name(type())) {
+    write(T_LBRACK);
+    write(T_RBRACK);
+    return;
+  }
+  if (cur()->before.is_empty()) raise_error("Xml Syntax error");
+  flush_before();
+  write(T_LBRACK);
+  Map<String16, bool> seen;
+  for (;;) {
+    BasicStringBuilder* saved = out;
+    bool to_side = cur()->value.equals("vdata") && peek_type() != PERIOD;
+    if (to_side) out = &vdata;
+    write(T_LBRACK);
+    write(T_LBRACK);
+    String16 key;
+    for (;;) {
+      write(T_QUOTE);
+      write(cur()->value);
+      write(T_QUOTE);
+      key.push(cur()->value);
+      advance();
+      flush_before();
+      if (type() != PERIOD) break;
+      advance();
+      flush_before();
+      if (!is_attribute_name(type())) raise_error("Xml Syntax error");
+      write(T_COMMA);
+    }
+    write(T_RBRACK);
+    write(T_COMMA);
+    if (seen.has(key)) {
+      String message = String("Xml Syntax error, attribute repeat: ") + String(key);
+      raise_error(message);
+    }
+    seen[key] = true;
+    if (type() == ASSIGN) {
+      in_attribute_value = true;
+      uint32_t next = peek_type();
+      if (next == PERCENT_PERCENT_BRACE || next == PERCENT_BRACE) {
+        parse_xml_binding(next == PERCENT_PERCENT_BRACE);
+      } else {
+        write(T_0);
+        write(T_COMMA);
+        parse_operand();
+        parse_operator_tail();
+      }
+      in_attribute_value = false;
+      advance();
+    } else {
+      write(T_0);
+      write(T_COMMA);
+      write(T_QUOTE);
+      write(T_QUOTE);
+    }
+    write(T_RBRACK);
+    out = saved;
+    if (!is_attribute_name(type())) break;
+    if (!to_side) write(T_COMMA);
+    if (cur()->before.is_empty()) raise_error("Xml Syntax error");
+    flush_before();
+  }
+  write(T_RBRACK);
+}
+
+// name=%{expr}  ->  3,($,ctr)=>{return(expr)}      (%%{expr} adds ,1)
+void Parser::parse_xml_binding(bool double_percent) {
+  write(T_3);
+  write(T_COMMA);
+  advance();
+  flush_before();
+  write(T_BINDING_FN);
+  advance();
+  flush_before();
+  write(T_LPAREN);
+  parse_group(RBRACE);
+  write(T_RPAREN);
+  write(T_RBRACE);
+  if (double_percent) {
+    write(T_COMMA);
+    write(T_1);
+  }
+}
+
+// Reads the children straight from the source after the start tag's `>`: text
+// (whitespace collapsed unless toggled by @@), child elements, ${...} expressions,
+// %{...} bindings and markup comments, up to the matching end tag.
+void Parser::parse_xml_children(const String16& tag) {
+  write(T_COMMA);
+  flush_before();
+  write(T_LBRACK);
+  Scanner* s = scanner;
+  s->move_to(cur()->end);
+  String16 text;   // the text of the current node
+  String16 space;  // whitespace and comments written between the nodes
+  bool first = true;
+  bool collapsing = true;
+
+  auto comma = [&]() {
+    if (first) {
+      first = false;
+    } else {
+      write(T_COMMA);
+    }
+  };
+  auto flush_text = [&](bool separator) {
+    if (!text.is_empty()) {
+      if (!collapsing || has_non_space(text)) {
+        comma();
+        write(T_LBRACE);
+        write(T_VX);
+        write(T_COLON);
+        write(T_2);
+        write(T_COMMA);
+        write(T_V);
+        write(T_COLON);
+        write(T_QUOTE);
+        write_moved(text);
+        write(T_QUOTE);
+        write(T_RBRACE);
+      }
+      text = String16();
+    }
+    if (separator) comma();
+    write_moved(space);
+  };
+
+  for (;;) {
+    int32_t c = s->ch;
+    if (c == -1) {
+      s->scan();
+      advance();
+      raise_error("Xml Syntax error");
+    }
+    if (c == '<') {
+      s->scan();
+      uint32_t t = s->peek_token()->type;
+      if (t == XML_ELEMENT_TAG) {
+        flush_text(true);
+        advance();
+        parse_xml_element(true);
+        s->move_to(cur()->end);
+        s->discard_lookahead();
+        continue;
+      }
+      if (t == XML_ELEMENT_TAG_END) {
+        flush_text(false);
+        advance();
+        if (cur()->value != tag) {
+          raise_error(String::format("Xml Syntax error, The end of the unknown, <%s> ... </%s>",
+                                     String(tag).c_str(), String(cur()->value).c_str()));
+        }
+        write(T_RBRACK);
+        return;
+      }
+      if (t == XML_COMMENT) {
+        space.push(texts[T_XML_COMMENT_OPEN]);
+        space.push(s->peek_token()->value);
+        space.push(texts[T_XML_COMMENT_CLOSE]);
+        s->discard_lookahead();
+        continue;
+      }
+      if (t == LT) {
+        text.push((uint16_t)'<');
+        s->discard_lookahead();
+        continue;
+      }
+      advance();
+      raise_error("Xml Syntax error");
+    }
+    int32_t n = s->peek();
+    if ((c == '$' && n == '{') || (c == '%' && (n == '{' || (n == '%' && s->peek(2) == '{')))) {
+      flush_text(true);
+      s->scan();
+      uint32_t t = s->peek_token()->type;
+      advance();
+      advance();
+      if (t == DOLLAR_BRACE) {
+        write(T_LPAREN);
+        parse_group(RBRACE);
+        write(T_RPAREN);
+      } else {
+        write(T_LBRACE);
+        write(T_VX);
+        write(T_COLON);
+        write(T_3);
+        write(T_COMMA);
+        write(T_V);
+        write(T_COLON);
+        write(T_BINDING_FN);
+        write(T_LPAREN);
+        parse_group(RBRACE);
+        write(T_RPAREN);
+        write(T_RBRACE);
+        if (t == PERCENT_PERCENT_BRACE) {
+          write(T_COMMA);
+          write(T_M);
+          write(T_COLON);
+          write(T_1);
+        }
+        write(T_RBRACE);
+      }
+      s->move_to(cur()->end);
+      s->discard_lookahead();
+      continue;
+    }
+    if (c == '@' && n == '@') {
+      flush_text(false);
+      collapsing = !collapsing;
+      s->advance();
+      s->advance();
+      continue;
+    }
+    if (c == '$' || c == '%' || c == '@') {
+      text.push((uint16_t)c);
+      s->advance();
+      if (c == '%' && s->ch == '%') {
+        text.push((uint16_t)'%');
+        s->advance();
+      }
+      continue;
+    }
+    // Plain text up to the next '<', '$', '%' or '@'.
+    while (s->ch != -1 && s->ch != '<' && s->ch != '$' && s->ch != '%' && s->ch != '@') {
+      int32_t u = s->ch;
+      if (is_space(u)) {
+        if (collapsing) {
+          text.push((uint16_t)' ');
+          bool leading = true;
+          while (is_space(s->ch)) {
+            if (!(leading && s->ch == ' ')) space.push((uint16_t)s->ch);
+            leading = false;
+            s->advance();
+          }
+          continue;
+        }
+        if (u == '\n' || u == '\r') {
+          space.push((uint16_t)u);
+          text.push((uint16_t)'\\');
+          text.push((uint16_t)'n');
+        } else {
+          text.push((uint16_t)u);
+        }
+        s->advance();
+        continue;
+      }
+      if (u == '"') {
+        text.push((uint16_t)'\\');
+        text.push((uint16_t)'"');
+        s->advance();
+        continue;
+      }
+      if (u == '\\') {
+        s->advance();
+        if (!s->read_escape(text)) raise_error("Xml Syntax error");
+        continue;
+      }
+      text.push((uint16_t)u);
+      s->advance();
+    }
+  }
 }
 
 }  // namespace nubrix

@@ -124,13 +124,7 @@ void Parser::dispatch(bool after_if) {
       return;
     case XML_ELEMENT_TAG:
       if (in_attribute_value) syntax_error();
-      if (is_jsx && !expression_may_start(after_if)) {
-        // A less-than directly followed by a name.
-        write(T_LT);
-        pass_through();
-        return;
-      }
-      parse_xml_element(false);
+      parse_xml_element(false, after_if);
       return;
     case XML_COMMENT:
       if (!is_jsx || in_attribute_value) syntax_error();

@@ -69,7 +69,7 @@ class Parser : public Object {
   [[noreturn]] void raise_error(const String& message);
 
   uint32_t type() const { return scanner->current->type; }
-  uint32_t peek_type() const { return scanner->lookahead->type; }
+  uint32_t peek_type() const { return scanner->peek_token()->type; }
   TokenData* cur() const { return scanner->current; }
 
   // ---- core ----
@@ -109,12 +109,13 @@ class Parser : public Object {
   void write_class_fields(const MemberDataExpression& record);
 
   // ---- markup ----
-  void parse_xml_element(bool is_child);
-  void parse_xml_attributes(bool is_component, BasicStringBuilder& vdata);
+  void parse_xml_element(bool is_child, bool after_if = false);
+  void parse_xml_attributes(BasicStringBuilder& vdata);
   void parse_xml_binding(bool double_percent);
   void parse_xml_children(const String16& tag);
-  void flush_xml_text(BasicStringBuilder& text, BasicStringBuilder& space, bool& first,
-                      bool separator, bool collapsing);
+  bool is_attribute_name(uint32_t t) const {
+    return t == INSTANCEOF || t == IN || t == TYPEOF || (t >= IDENTIFIER && t <= SET);
+  }
 
   Scanner* scanner;
   BasicStringBuilder* out;

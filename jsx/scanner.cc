@@ -143,22 +143,29 @@ Scanner::~Scanner() {
 }
 
 uint32_t Scanner::next() {
+  if (lookahead_pending) fill_lookahead();
   previous_type = current->type;
   std::swap(current, lookahead);
+  lookahead_pending = true;
+  return current->type;
+}
+
+void Scanner::fill_lookahead() {
+  lookahead_pending = false;
   TokenData* t = lookahead;
-  t->start = position;
-  t->line = line;
-  if (!t->before.is_empty()) t->before = String16();
-  if (!t->value.is_empty()) t->value = String16();
-  t->newline_before = false;
   if (ch >= 0 && ch < 128 && kOneCharTokens[ch] != ILLEGAL) {
+    // Punctuators that are always one unit skip the main scan.
+    t->start = position;
+    t->line = line;
+    if (!t->before.is_empty()) t->before = String16();
+    if (!t->value.is_empty()) t->value = String16();
+    t->newline_before = false;
     t->type = kOneCharTokens[ch];
     t->end = position + 1;
     advance();
   } else {
     scan();
   }
-  return current->type;
 }
 
 void Scanner::set_value(TokenData* t, uint32_t from, uint32_t to) {
@@ -166,6 +173,7 @@ void Scanner::set_value(TokenData* t, uint32_t from, uint32_t to) {
 }
 
 void Scanner::scan() {
+  lookahead_pending = false;
   TokenData* t = lookahead;
   if (!t->before.is_empty()) t->before = String16();
   if (!t->value.is_empty()) t->value = String16();
@@ -455,6 +463,7 @@ uint32_t Scanner::scan_template(TokenData* t) {
 }
 
 uint32_t Scanner::scan_template_piece(uint32_t index) {
+  lookahead_pending = false;
   TokenData* t = lookahead;
   if (!t->before.is_empty()) t->before = String16();
   if (!t->value.is_empty()) t->value = String16();
@@ -630,6 +639,7 @@ uint32_t Scanner::scan_number(TokenData* t, bool period) {
 }
 
 bool Scanner::scan_regexp() {
+  lookahead_pending = false;
   TokenData* t = lookahead;
   uint32_t s = current->start;
   auto fail = [&]() {

@@ -30,10 +30,19 @@ class Scanner : public Object {
   Scanner(const Scanner&) = delete;
   Scanner& operator=(const Scanner&) = delete;
 
-  // Makes the look-ahead current and scans the next one; returns the new current type.
+  // Makes the look-ahead current; returns the new current type. The token after it is
+  // scanned when first asked for (peek_token), so code that repositions the scanner
+  // (template continuation, markup text) never pays for a token it discards.
   uint32_t next();
+  // The look-ahead token, scanned now if it has not been yet.
+  TokenData* peek_token() {
+    if (lookahead_pending) fill_lookahead();
+    return lookahead;
+  }
   // Fills the look-ahead from the current position.
   void scan();
+  // Forgets a scanned look-ahead; the next peek_token() scans from `position`.
+  void discard_lookahead() { lookahead_pending = true; }
   // Rescans the current slash as a regular expression and makes it current. False
   // when the literal is malformed (the look-ahead is then ILLEGAL).
   bool scan_regexp();
@@ -80,6 +89,8 @@ class Scanner : public Object {
   bool clean_comment;
 
  private:
+  void fill_lookahead();
+  bool lookahead_pending = false;
   uint32_t scan_token(TokenData* t);
   uint32_t scan_string(TokenData* t);
   uint32_t scan_template(TokenData* t);
