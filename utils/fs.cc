@@ -557,6 +557,10 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
   return size;
 }
 
+int64_t FileHelper::write_file_safe_sync(const String& path, const Buffer& data) {
+  return write_file_safe_sync(path, data.data(), data.length());
+}
+
 bool FileHelper::cp_sync(const String& source, const String& target, const bool* stop) {
   int fd = open_fd(sys(source), FOPEN_R, (int)default_file_mode());
   if (fd < 0) throw_uv_error(fd, source.c_str());

@@ -161,6 +161,7 @@ class FileHelper {
   // failure the old file stays as it was and the temporary is removed. An output that
   // is not a regular file (a device, a FIFO) is written directly.
   static int64_t write_file_safe_sync(const String& path, const void* data, int64_t size);
+  static int64_t write_file_safe_sync(const String& path, const Buffer& data);
 
   // Copies one file in 512 KiB chunks. Returns false when the stop flag (may be
   // null) was set after a chunk. Copying a file onto itself throws and changes nothing.

@@ -377,7 +377,7 @@ TEST_F(FsTest, SafeWriteReplacesAndKeepsMode) {
   EXPECT_NE(lstat_of("out").st_ino, old_ino);  // a new file took the old one's place
 
   ASSERT_EQ(chmod(at("out").c_str(), 0751), 0);
-  EXPECT_EQ(FileHelper::write_file_safe_sync(at("out").c_str(), "", 0), 0);
+  EXPECT_EQ(FileHelper::write_file_safe_sync(at("out").c_str(), Buffer()), 0);
   EXPECT_EQ(get("out"), "");
   EXPECT_EQ(lstat_of("out").st_mode & 07777, 0751u);
   EXPECT_EQ(names(), (std::vector<std::string>{"new", "out"}));
