@@ -242,12 +242,15 @@ TEST(FsPipe, ReadStandardInput) {
     _exit(ok ? 0 : 1);
   }
   close(fds[0]);
+  // A reader that stops early must fail the check below, not kill this process.
+  auto old_handler = signal(SIGPIPE, SIG_IGN);
   for (size_t off = 0; off < data.size();) {
     ssize_t w = write(fds[1], data.data() + off, std::min<size_t>(5000, data.size() - off));
-    ASSERT_GT(w, 0);
+    if (w <= 0) break;
     off += (size_t)w;
   }
   close(fds[1]);
+  signal(SIGPIPE, old_handler);
   int status = 0;
   waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
