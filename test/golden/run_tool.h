@@ -11,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -132,6 +134,62 @@ inline bool write_whole_file(const std::filesystem::path& path, const std::strin
   if (!out) return false;
   out << data;
   return static_cast<bool>(out.flush());
+}
+
+inline size_t count_line_feeds(const std::string& s) {
+  return std::count(s.begin(), s.end(), '\n');
+}
+
+// One line of text with control characters and non-ASCII bytes made visible.
+inline std::string visible(const std::string& line) {
+  std::string s;
+  for (unsigned char c : line) {
+    if (c == '\n') {
+      s += "\\n";
+    } else if (c == '\r') {
+      s += "\\r";
+    } else if (c == '\t') {
+      s += "\\t";
+    } else if (c == '\\') {
+      s += "\\\\";
+    } else if (c < 0x20 || c >= 0x7f) {
+      char buf[8];
+      snprintf(buf, sizeof buf, "\\x%02X", c);
+      s += buf;
+    } else {
+      s += static_cast<char>(c);
+    }
+  }
+  return s;
+}
+
+inline std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t lf = text.find('\n', start);
+    if (lf == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, lf + 1 - start));
+    start = lf + 1;
+  }
+  return lines;
+}
+
+// Names the first line where the two texts differ and shows both versions of it.
+inline std::string describe_difference(const std::string& expected, const std::string& actual) {
+  std::vector<std::string> e = split_lines(expected);
+  std::vector<std::string> a = split_lines(actual);
+  size_t i = 0;
+  while (i < e.size() && i < a.size() && e[i] == a[i]) i++;
+  std::ostringstream s;
+  s << "first difference on line " << (i + 1) << " (expected " << expected.size() << " bytes, got "
+    << actual.size() << ")\n";
+  s << "  expected: " << (i < e.size() ? "\"" + visible(e[i]) + "\"" : "<end of text>") << "\n";
+  s << "  actual:   " << (i < a.size() ? "\"" + visible(a[i]) + "\"" : "<end of text>") << "\n";
+  return s.str();
 }
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it when the
