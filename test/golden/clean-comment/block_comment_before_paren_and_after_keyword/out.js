@@ -1,0 +1,2 @@
+f (x); return x;
+
