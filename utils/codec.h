@@ -15,7 +15,9 @@
 
 namespace nubrix {
 
-enum Encoding {
+// A fixed underlying type, so that any integer (an unknown encoding such as 42 or -1)
+// is a valid value of the type.
+enum Encoding : int32_t {
   BINARY = 0,
   ASCII = 1,
   BASE64 = 2,
