@@ -200,11 +200,17 @@ void Parser::parse_field(MemberDataExpression* record) {
   write(T_ASSIGN);
   capture.clear();
   capturing = true;
+  comment_last_star = false;
   parse_operand();
   parse_operator_tail();
   capturing = false;
   advance();
-  flush_before();
+  // The whitespace before the ';' still stands inside the comment, but is not part
+  // of the initialiser.
+  if (!cur()->before.is_empty()) {
+    write_captured(cur()->before, &main_output, false);
+    cur()->before = String16();
+  }
   if (type() != SEMICOLON) syntax_error();
   BasicStringBuilder& slot = record->fields[name];
   slot.clear();

@@ -21,15 +21,49 @@ Parser::~Parser() {
 
 void Parser::write_moved(String16& text) {
   if (text.is_empty()) return;
-  if (capturing) capture.push(text);
+  if (capturing) {
+    write_captured(text, out);
+    text = String16();
+    return;
+  }
   out->push_move(text);
 }
 
 void Parser::flush_before() {
   String16& before = scanner->current->before;
   if (before.is_empty()) return;
-  if (capturing) capture.push(before);
+  if (capturing) {
+    write_captured(before, &main_output);
+    before = String16();
+    return;
+  }
   main_output.push_move(before);
+}
+
+void Parser::write_captured(const String16& text, BasicStringBuilder* target, bool keep) {
+  if (keep) capture.push(text);
+  if (target != &main_output) {
+    target->push(text);
+    return;
+  }
+  // Only the copy inside the comment in the main output needs defusing.
+  uint32_t n = text.length();
+  const uint16_t* u = text.data();
+  bool unsafe = comment_last_star && u[0] == '/';
+  for (uint32_t i = 0; i + 1 < n && !unsafe; i++) unsafe = u[i] == '*' && u[i + 1] == '/';
+  if (!unsafe) {
+    target->push(text);
+  } else {
+    String16 safe;
+    bool star = comment_last_star;
+    for (uint32_t i = 0; i < n; i++) {
+      if (star && u[i] == '/') safe.push((uint16_t)' ');
+      safe.push(u[i]);
+      star = u[i] == '*';
+    }
+    target->push_move(safe);
+  }
+  comment_last_star = u[n - 1] == '*';
 }
 
 void Parser::expect(Text entry, uint32_t t) {

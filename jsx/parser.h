@@ -48,14 +48,22 @@ class Parser : public Object {
   // ---- output primitives ----
   void write(const String16& text) {
     if (text.is_empty()) return;
+    if (capturing) {
+      write_captured(text, out);
+      return;
+    }
     out->push(text);
-    if (capturing) capture.push(text);
   }
   void write(Text entry) { write(texts[entry]); }
   void write_moved(String16& text);
   // Writes to `out` only, never to the capture (used to close and reopen the comment
   // around a captured markup comment).
   void write_out_only(Text entry) { out->push(texts[entry]); }
+  // While a field initialiser is captured, its text also stands in place inside a
+  // block comment: that copy must never close the comment early, so a "*/" in it
+  // (in a string, a comment, markup text, or across two pieces) is written as "* /".
+  // The captured copy keeps the original text.
+  void write_captured(const String16& text, BasicStringBuilder* target, bool keep = true);
   void flush_before();
   void pass_through() {
     flush_before();
@@ -129,6 +137,7 @@ class Parser : public Object {
   int32_t nesting = 0;
   bool is_jsx;
   bool capturing = false;
+  bool comment_last_star = false;  // the in-place comment copy ends with '*'
   bool in_attribute_value = false;
   bool after_if_condition = false;
   bool default_exported = false;
