@@ -1,0 +1,3 @@
+class S {
+  get class() {}
+}

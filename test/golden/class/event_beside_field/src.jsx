@@ -1,0 +1,4 @@
+class V extends View {
+  event onTap;
+  size = 1;
+}

@@ -1,0 +1,4 @@
+class A {
+  count = 0;
+  title = 'Hello' + name;
+}

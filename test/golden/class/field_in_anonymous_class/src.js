@@ -1,0 +1,3 @@
+const A = class {
+  x = 1;
+};

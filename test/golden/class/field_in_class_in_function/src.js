@@ -1,0 +1,3 @@
+function f() {
+  class A { x = 1; }
+}

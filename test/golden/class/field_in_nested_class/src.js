@@ -1,0 +1,5 @@
+class Outer {
+  make() {
+    return class Inner { y = 2; };
+  }
+}

@@ -1,0 +1,4 @@
+class A {
+  title = 1;
+  count = 2;
+}

@@ -1,0 +1,6 @@
+class G {
+  get = 1;
+  set = 2;
+  'quoted' = 3;
+  as = 4;
+}

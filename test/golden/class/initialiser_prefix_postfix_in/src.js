@@ -1,0 +1,5 @@
+class P {
+  n = ++i;
+  m = i--;
+  k = 'k' in o || a instanceof B;
+}

@@ -1,0 +1,7 @@
+class T {
+  /*label = `n=${n}!`*/
+}
+
+__extend(T.prototype,{
+  label: `n=${n}!`,
+},1);

@@ -1,0 +1,3 @@
+obj.class = 1;
+x = obj.class;
+

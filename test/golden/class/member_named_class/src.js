@@ -1,0 +1,2 @@
+obj.class = 1;
+x = obj.class;

@@ -1,0 +1,8 @@
+class A {
+  list = [
+    1,
+    2
+  ];
+  total = a +
+    b;
+}

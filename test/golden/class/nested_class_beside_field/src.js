@@ -1,0 +1,4 @@
+class Outer {
+  a = 1;
+  m() { return class Inner {}; }
+}

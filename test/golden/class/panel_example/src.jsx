@@ -1,0 +1,1 @@
+class Panel extends View { count = 0; title = 'x'; }

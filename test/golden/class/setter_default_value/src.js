@@ -1,0 +1,3 @@
+class S {
+  set size(v = 1) {}
+}

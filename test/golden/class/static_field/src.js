@@ -1,0 +1,3 @@
+class K {
+  static size = 1;
+}

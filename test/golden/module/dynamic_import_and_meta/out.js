@@ -1,0 +1,4 @@
+const m = import('./m.js');
+const u = import.meta.url;
+await import(name);
+

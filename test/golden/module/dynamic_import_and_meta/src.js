@@ -1,0 +1,3 @@
+const m = import('./m.js');
+const u = import.meta.url;
+await import(name);

@@ -1,0 +1,3 @@
+/*export*/ async function load() {}
+
+exports.load=load;

@@ -1,0 +1,3 @@
+ /*export*/ async function run() {}
+
+exports.default=run;

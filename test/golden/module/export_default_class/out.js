@@ -1,0 +1,3 @@
+ /*export*/ class App extends View {}
+
+exports.default=App;

@@ -1,0 +1,3 @@
+ /*export*/ function main() {}
+
+exports.default=main;

@@ -1,0 +1,3 @@
+function f() {
+  export default 1;
+}

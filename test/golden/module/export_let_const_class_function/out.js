@@ -1,0 +1,9 @@
+/*export*/ let x = 1;
+/*export*/ const y = 2;
+/*export*/ class C {}
+/*export*/ function f() {}
+
+exports.x=x;
+exports.y=y;
+exports.C=C;
+exports.f=f;

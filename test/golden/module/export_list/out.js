@@ -1,0 +1,2 @@
+module._export= {a, b};
+

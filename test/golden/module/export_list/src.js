@@ -1,0 +1,1 @@
+export {a, b};

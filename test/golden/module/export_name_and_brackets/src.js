@@ -1,0 +1,4 @@
+export x;
+export (y);
+export [a, b];
+export {c as d};

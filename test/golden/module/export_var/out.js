@@ -1,0 +1,3 @@
+/*export*/ var a = 1;
+
+exports.a=a;

@@ -1,0 +1,2 @@
+const list_item_view = require('./list-item.view.jsx') ;
+

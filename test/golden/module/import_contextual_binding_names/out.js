@@ -1,0 +1,4 @@
+const get= require('g').default;
+const  of = require('o');
+const  event = require('e');
+

@@ -1,0 +1,2 @@
+const View= require('view').default;
+

@@ -1,0 +1,2 @@
+const { default:View,Box, Text} = require('view');
+

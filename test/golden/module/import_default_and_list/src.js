@@ -1,0 +1,1 @@
+import View, {Box, Text} from 'view';

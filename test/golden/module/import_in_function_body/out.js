@@ -1,0 +1,4 @@
+function f() {
+  const a= require('a').default;
+}
+

@@ -1,0 +1,3 @@
+function f() {
+  import a from 'a';
+}

@@ -1,0 +1,2 @@
+const { default:A,b} = require('m');
+

@@ -1,0 +1,3 @@
+const View= require('view').default;
+View.run();
+

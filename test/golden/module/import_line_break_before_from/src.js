@@ -1,0 +1,3 @@
+import View
+  from 'view';
+View.run();

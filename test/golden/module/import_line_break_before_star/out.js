@@ -1,0 +1,2 @@
+const  ns = require('ns');
+

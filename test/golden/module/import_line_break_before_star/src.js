@@ -1,0 +1,2 @@
+import
+  * as ns from 'ns';

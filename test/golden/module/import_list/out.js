@@ -1,0 +1,2 @@
+const {join, dirname} = require('path');
+

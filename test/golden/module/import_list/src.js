@@ -1,0 +1,1 @@
+import {join, dirname} from 'path';

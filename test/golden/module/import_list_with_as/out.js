@@ -1,0 +1,2 @@
+const {a as b, c} = require('./m.js');
+

@@ -1,0 +1,2 @@
+const  path = require('path');
+

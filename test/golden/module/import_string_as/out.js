@@ -1,0 +1,2 @@
+const  tools = require('util/my-tools.js');
+

@@ -1,0 +1,1 @@
+import 'util/my-tools.js' as tools;

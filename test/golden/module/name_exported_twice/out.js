@@ -1,0 +1,5 @@
+/*export*/ var a = 1;
+/*export*/ function a() {}
+
+exports.a=a;
+exports.a=a;

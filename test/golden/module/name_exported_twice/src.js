@@ -1,0 +1,2 @@
+export var a = 1;
+export function a() {}

@@ -1,0 +1,1 @@
+import * as from from 'x';

@@ -1,0 +1,2 @@
+export default a;
+export default b;

@@ -1,0 +1,2 @@
+export default class A {}
+export default class B {}

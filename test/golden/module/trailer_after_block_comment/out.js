@@ -1,0 +1,3 @@
+/*export*/ const b = 2;
+/* end */
+exports.b=b;

@@ -1,0 +1,2 @@
+export const b = 2;
+/* end */

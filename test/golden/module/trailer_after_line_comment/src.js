@@ -1,0 +1,1 @@
+export var a = 1; // last line

@@ -1,0 +1,3 @@
+export var a = 1;
+export function f() {}
+export default class App {}
