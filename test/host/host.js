@@ -13,6 +13,7 @@
 //   exports            one property per exported name, 'default' for the default export.
 //   module._export     assigned by `export {a, b}`: the properties are merged into exports.
 //   __extend(p, m, f)  class fields: defines each member of m on the prototype p.
+//   __vx(T, attrs)     a view component in markup: returns {vx: 'component', type: T, attrs}.
 //
 // The built-in module 'nubrix:host' exports `Notifier`, a base class for classes with
 // `event onX;` declarations (getNoticer, addDefaultListener, $trigger), and `Event`.
@@ -112,6 +113,13 @@ function __extend(proto, members, flag) {
   return proto;
 }
 
+// View components in markup: `<vx:Item key="a"/>` compiles to `__vx(Item, attrs)`, with
+// a `vdata` attribute as a third argument. What a component means is the view runtime's
+// business, so the host only records the call for it to interpret.
+function __vx(type, attrs, vdata) {
+  return { vx: 'component', type, attrs, vdata };
+}
+
 class CompileError extends Error {}
 
 // One loader per run: a compiled-module cache and a temporary folder for jsxc's output.
@@ -144,10 +152,10 @@ function createHost(jsxc, options = {}) {
     try {
       // A shebang line cannot stand inside a function body; keep its line feed.
       const code = compile(file).replace(/^#!.*/, '');
-      const body = vm.compileFunction('"use strict";' + code, ['require', 'exports', 'module', '__extend'], {
+      const body = vm.compileFunction('"use strict";' + code, ['require', 'exports', 'module', '__extend', '__vx'], {
         filename: file,
       });
-      body.call(undefined, makeRequire(file), exports, mod, __extend);
+      body.call(undefined, makeRequire(file), exports, mod, __extend, __vx);
     } catch (e) {
       cache.delete(file); // a module that failed is not half-loaded for the next caller
       throw e;
@@ -195,6 +203,6 @@ function main(argv) {
   }
 }
 
-module.exports = { createHost, CompileError, Notifier, Event, Noticer, __extend };
+module.exports = { createHost, CompileError, Notifier, Event, Noticer, __extend, __vx };
 
 if (require.main === module) main(process.argv.slice(2));
