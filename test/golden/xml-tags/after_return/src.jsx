@@ -1,0 +1,3 @@
+function f() {
+  return <div/>;
+}

@@ -1,0 +1,3 @@
+x = <br />;
+y = <div >t</div>;
+z = <vx:Item />;

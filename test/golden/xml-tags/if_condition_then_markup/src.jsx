@@ -1,0 +1,2 @@
+if (c) <div/>;
+if (c) <a/>; else <b/>;

@@ -1,0 +1,2 @@
+x = <ns:item a=1/>;
+y = <ns:item>t</ns:item>;

@@ -1,0 +1,3 @@
+x = __vx(Item,[]);
+y = __vx(ui.Panel,[]);
+

@@ -1,0 +1,2 @@
+x = <vx:Item/>;
+y = <vx:ui.Panel/>;
