@@ -1,0 +1,1 @@
+x = <a on.click={go} a.b.c=1/>;

@@ -1,0 +1,3 @@
+x = <input
+  disabled
+/>;

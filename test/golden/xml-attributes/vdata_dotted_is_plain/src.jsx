@@ -1,0 +1,1 @@
+x = <List vdata.x=1/>;

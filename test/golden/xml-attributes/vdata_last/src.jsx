@@ -1,0 +1,1 @@
+x = <List a=1 vdata={rows}/>;

@@ -1,0 +1,3 @@
+x = <List
+  vdata={rows}
+  a=1/>;

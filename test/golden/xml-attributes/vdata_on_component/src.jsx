@@ -1,0 +1,1 @@
+x = <vx:Item vdata={d} k=1/>;

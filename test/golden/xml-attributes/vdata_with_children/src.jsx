@@ -1,0 +1,1 @@
+x = <List vdata={rows}>t</List>;
