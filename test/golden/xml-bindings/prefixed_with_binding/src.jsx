@@ -1,0 +1,1 @@
+x = <ui:Button title=%{user.name} on.click={go}/>;

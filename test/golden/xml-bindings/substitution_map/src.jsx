@@ -1,0 +1,1 @@
+x = <ul>${items.map(i => <li>${i}</li>)}</ul>;

@@ -1,0 +1,4 @@
+x = <ul>
+  ${items.map(i =>
+    <li>${i}</li>)}
+</ul>;

@@ -1,0 +1,1 @@
+x = <p>Hi %{name}, bye</p>;
