@@ -1,0 +1,3 @@
+x = {vx:0,v:[p,[],[{vx:2,v:"Hello world"}
+]]};
+

@@ -1,0 +1,2 @@
+x = <p>Hello
+world</p>;

@@ -1,0 +1,4 @@
+x = <p>
+  Hello
+  world
+</p>;

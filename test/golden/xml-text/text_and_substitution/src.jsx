@@ -1,0 +1,1 @@
+x = <div class="box">Hello ${name}!</div>;
