@@ -1,0 +1,1 @@
+x = <div a=1 static/>;

@@ -1,0 +1,1 @@
+x = <vx:Item>a</vx:Item>;
