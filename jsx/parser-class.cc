@@ -47,7 +47,7 @@ void Parser::parse_class() {
     pass_through();
     if (depth == 0) {
       MemberDataExpression data;
-      data.name = cur()->value;
+      data.name = val();
       class_data.push(std::move(data));
       record = class_data.length() - 1;
     }
@@ -139,7 +139,7 @@ void Parser::parse_class_body(MemberDataExpression* record) {
 
 void Parser::parse_method() {
   flush_before();
-  write(cur()->value);
+  write_value();
   next_member();
   if (type() != LPAREN) syntax_error();
   write(T_LPAREN);
@@ -193,7 +193,7 @@ void Parser::parse_accessor(MemberDataExpression* record) {
 void Parser::parse_field(MemberDataExpression* record) {
   if (!record || peek_type() != ASSIGN) syntax_error();
   write(T_COMMENT_OPEN);
-  String16 name = cur()->value;
+  String16 name = val();
   pass_through();
   advance();
   flush_before();
@@ -207,9 +207,9 @@ void Parser::parse_field(MemberDataExpression* record) {
   advance();
   // The whitespace before the ';' still stands inside the comment, but is not part
   // of the initialiser.
-  if (!cur()->before.is_empty()) {
-    write_captured(cur()->before, &main_output, false);
-    cur()->before = String16();
+  if (cur()->has_before()) {
+    String16 before = scanner->take_before(cur());
+    write_captured(before, &main_output, false);
   }
   if (type() != SEMICOLON) syntax_error();
   BasicStringBuilder& slot = record->fields[name];
@@ -221,7 +221,7 @@ void Parser::parse_field(MemberDataExpression* record) {
 void Parser::parse_event() {
   next_member();
   if (type() != IDENTIFIER) syntax_error();
-  const String16& name = cur()->value;
+  const String16& name = val();
   if (name.length() < 3 || name[0] != 'o' || name[1] != 'n' || !is_event_name_start(name[2])) {
     raise_error("Syntax error, event name incorrect");
   }

@@ -72,7 +72,7 @@ void Parser::parse_export() {
       advance();
       syntax_error();
     }
-    default_export_name = scanner->peek_token()->value;
+    default_export_name = scanner->value(scanner->peek_token());
     return;
   }
   if (t == LPAREN || t == LBRACK || t == LBRACE) {
@@ -99,7 +99,7 @@ void Parser::parse_export() {
     advance();
     syntax_error();
   }
-  export_names.push(scanner->peek_token()->value);
+  export_names.push(scanner->value(scanner->peek_token()));
 }
 
 void Parser::write_require_call() {
@@ -118,13 +118,13 @@ void Parser::write_require_call() {
 // require('./list-item.view.jsx') ; import './2d.js';                        ->  require('./2d.js')
 // ;
 void Parser::parse_import() {
-  String16 keyword = cur()->value;
+  String16 keyword = val();
   advance();
   uint32_t t = type();
   if (is_binding_name(t)) {
     write(T_CONST);
     flush_before();
-    String16 name = cur()->value;
+    String16 name = val();
     advance();
     if (type() == FROM) {
       write(name);
@@ -169,7 +169,7 @@ void Parser::parse_import() {
     return;
   }
   if (t == STRING_LITERAL) {
-    String16 specifier = cur()->value;
+    String16 specifier = val();
     if (peek_type() == AS) {
       write(T_CONST);
       flush_before();
@@ -179,7 +179,7 @@ void Parser::parse_import() {
         advance();
         syntax_error();
       }
-      write(scanner->peek_token()->value);
+      write(scanner->value(scanner->peek_token()));
       write(T_SPACE);
       write(T_ASSIGN);
       advance();

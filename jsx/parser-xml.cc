@@ -35,7 +35,7 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
   }
   enter_nesting();
   flush_before();
-  String16 tag = cur()->value;
+  String16 tag = val();
   int64_t colon = tag.index_of((uint16_t)':');
   bool component = false;
   if (colon >= 0) {
@@ -114,22 +114,22 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
     write(T_RBRACK);
     return;
   }
-  if (cur()->before.is_empty()) raise_error("Xml Syntax error");
+  if (!cur()->has_before()) raise_error("Xml Syntax error");
   flush_before();
   write(T_LBRACK);
   Map<String16, bool> seen;
   for (;;) {
     BasicStringBuilder* saved = out;
-    bool to_side = cur()->value.equals("vdata") && peek_type() != PERIOD;
+    bool to_side = val().equals("vdata") && peek_type() != PERIOD;
     if (to_side) out = &vdata;
     write(T_LBRACK);
     write(T_LBRACK);
     String16 key;
     for (;;) {
       write(T_QUOTE);
-      write(cur()->value);
+      write_value();
       write(T_QUOTE);
-      key.push(cur()->value);
+      key.push(val());
       advance();
       flush_before();
       if (type() != PERIOD) break;
@@ -168,7 +168,7 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
     out = saved;
     if (!is_attribute_name(type())) break;
     if (!to_side) write(T_COMMA);
-    if (cur()->before.is_empty()) raise_error("Xml Syntax error");
+    if (!cur()->has_before()) raise_error("Xml Syntax error");
     flush_before();
   }
   write(T_RBRACK);
@@ -257,16 +257,16 @@ void Parser::parse_xml_children(const String16& tag) {
       if (t == XML_ELEMENT_TAG_END) {
         flush_text(false);
         advance();
-        if (cur()->value != tag) {
+        if (val() != tag) {
           raise_error(String::format("Xml Syntax error, The end of the unknown, <%s> ... </%s>",
-                                     String(tag).c_str(), String(cur()->value).c_str()));
+                                     String(tag).c_str(), String(val()).c_str()));
         }
         write(T_RBRACK);
         return;
       }
       if (t == XML_COMMENT) {
         space.push(texts[T_XML_COMMENT_OPEN]);
-        space.push(s->peek_token()->value);
+        space.push(s->value(s->peek_token()));
         space.push(texts[T_XML_COMMENT_CLOSE]);
         s->discard_lookahead();
         continue;

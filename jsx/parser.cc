@@ -26,18 +26,33 @@ void Parser::write_moved(String16& text) {
     text = String16();
     return;
   }
-  out->push_move(text);
+  push_moved_to(out, text);
 }
 
-void Parser::flush_before() {
-  String16& before = scanner->current->before;
+void Parser::flush_before_text() {
+  TokenData* t = scanner->current;
+  if (t->before_is_range) {
+    if (t->start == t->before_from) {
+      t->before_is_range = false;
+      return;
+    }
+    if (!capturing) {
+      t->before_is_range = false;
+      emit_source(t->before_from, t->start);
+      return;
+    }
+    String16 before = scanner->take_before(t);
+    write_captured(before, &main_output);
+    return;
+  }
+  String16& before = t->before;
   if (before.is_empty()) return;
   if (capturing) {
     write_captured(before, &main_output);
     before = String16();
     return;
   }
-  main_output.push_move(before);
+  push_moved_to(&main_output, before);
 }
 
 void Parser::write_captured(const String16& text, BasicStringBuilder* target, bool keep) {
@@ -46,6 +61,7 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
     target->push(text);
     return;
   }
+  flush_pending();
   // Only the copy inside the comment in the main output needs defusing.
   uint32_t n = text.length();
   const uint16_t* u = text.data();
@@ -107,6 +123,7 @@ void Parser::transform() {
     flush_before();
   }
   write_trailer();
+  flush_pending();
 }
 
 void Parser::parse_element() {
@@ -121,26 +138,26 @@ void Parser::dispatch(bool after_if) {
   uint32_t t = type();
   switch (t) {
     case LPAREN:
-      write(T_LPAREN);
+      write_token(T_LPAREN);
       parse_group(RPAREN);
-      write(T_RPAREN);
+      write_token(T_RPAREN);
       return;
     case LBRACK:
-      write(T_LBRACK);
+      write_token(T_LBRACK);
       parse_group(RBRACK);
-      write(T_RBRACK);
+      write_token(T_RBRACK);
       return;
     case LBRACE:
-      write(T_LBRACE);
+      write_token(T_LBRACE);
       parse_group(RBRACE);
-      write(T_RBRACE);
+      write_token(T_RBRACE);
       return;
     case DIV:
     case ASSIGN_DIV:
       if (expression_may_start(after_if)) {
         parse_regexp();
       } else {
-        write(t == DIV ? T_DIV : T_ASSIGN_DIV);
+        write_token(t == DIV ? T_DIV : T_ASSIGN_DIV);
       }
       return;
     case IF:
@@ -163,7 +180,7 @@ void Parser::dispatch(bool after_if) {
     case XML_COMMENT:
       if (!is_jsx || in_attribute_value) syntax_error();
       write(T_XML_COMMENT_OPEN);
-      write(cur()->value);
+      write_value();
       write(T_XML_COMMENT_CLOSE);
       return;
     case DOLLAR_BRACE:
@@ -195,7 +212,7 @@ void Parser::dispatch(bool after_if) {
       break;
   }
   if ((t >= COLON && t <= ASSIGN_MOD) || (t >= OR && t <= GTE) || t == NOT || t == BIT_NOT) {
-    write((Text)operator_text(t));
+    write_token((Text)operator_text(t));
     return;
   }
   syntax_error();
@@ -237,7 +254,7 @@ void Parser::parse_regexp() {
 // regular expression or markup (`if (a) /x/.test(s)`).
 void Parser::parse_if() {
   flush_before();
-  write(cur()->value);
+  write_value();
   advance();
   flush_before();
   if (type() != LPAREN) syntax_error();
@@ -257,9 +274,9 @@ void Parser::parse_if() {
 // the substitution's `}`. Pieces are written exactly as they stand, line breaks
 // included, and the whitespace before a `}` stays inside the substitution.
 void Parser::parse_template() {
-  if (cur()->value.is_empty()) syntax_error();
+  if (!cur()->has_value()) syntax_error();
   enter_nesting();
-  write(cur()->value);
+  write_value();
   for (;;) {
     write(T_DOLLAR_BRACE);
     advance();  // the '{'
@@ -277,11 +294,11 @@ void Parser::parse_template() {
     uint32_t t = type();
     if (t == TEMPLATE_END) {
       flush_before();
-      write(cur()->value);
+      write_value();
       break;
     }
     if (t != DOLLAR_BRACE) syntax_error();
-    write(cur()->value);
+    write_value();
   }
   leave_nesting();
 }
@@ -308,7 +325,7 @@ void Parser::parse_operand() {
         if (!is_jsx || in_attribute_value) syntax_error();
         if (capturing) write_out_only(T_COMMENT_CLOSE);
         write(T_XML_COMMENT_OPEN);
-        write(cur()->value);
+        write_value();
         write(T_XML_COMMENT_CLOSE);
         if (capturing) write_out_only(T_COMMENT_OPEN);
         break;
@@ -352,7 +369,7 @@ void Parser::parse_operand() {
 
 void Parser::parse_member_chain() {
   flush_before();
-  write(cur()->value);
+  write_value();
   for (;;) {
     uint32_t next = peek_type();
     if (next == PERIOD) {
@@ -362,7 +379,7 @@ void Parser::parse_member_chain() {
       advance();
       flush_before();
       if (!is_identifier_like(type())) syntax_error();
-      write(cur()->value);
+      write_value();
     } else if (next == LBRACK) {
       parse_operand();
     } else {
@@ -411,7 +428,7 @@ void Parser::parse_operator_tail() {
       advance();
       flush_before();
       if (next == INSTANCEOF || next == IN) {
-        write(cur()->value);
+        write_value();
       } else {
         write((Text)operator_text(next));
       }
@@ -422,7 +439,7 @@ void Parser::parse_operator_tail() {
       advance();
       flush_before();
       write(T_LT);
-      write(cur()->value);
+      write_value();
       continue;
     }
     return;

@@ -38,7 +38,10 @@ class Parser : public Object {
   // Rewrites the whole source into main_output and appends the module trailer.
   void transform();
   // The transpiled text (the joined main output).
-  [[nodiscard]] String16 output() const { return main_output.join(); }
+  [[nodiscard]] String16 output() {
+    flush_pending();
+    return main_output.join();
+  }
 
   // Deepest nesting of brackets, templates and markup elements accepted; deeper
   // input is refused with an error instead of exhausting the stack.
@@ -52,22 +55,79 @@ class Parser : public Object {
       write_captured(text, out);
       return;
     }
-    out->push(text);
+    push_to(out, text);
   }
   void write(Text entry) { write(texts[entry]); }
   void write_moved(String16& text);
   // Writes to `out` only, never to the capture (used to close and reopen the comment
   // around a captured markup comment).
-  void write_out_only(Text entry) { out->push(texts[entry]); }
+  void write_out_only(Text entry) { push_to(out, texts[entry]); }
+  // Writes the current token's own source text, which for punctuators and operators
+  // is the table entry that spells it.
+  void write_token(Text entry) {
+    if (direct()) {
+      emit_source(cur()->start, cur()->end);
+    } else {
+      write(entry);
+    }
+  }
+  // Writes the value of the current token.
+  void write_value() {
+    TokenData* t = cur();
+    if (t->value_is_range && direct()) {
+      emit_source(t->value_from, t->value_to);
+    } else {
+      write(val());
+    }
+  }
+  const String16& val() { return scanner->value(scanner->current); }
+
+  // Text that is a range of the source and goes straight to the main output is not
+  // copied token by token: adjacent ranges are merged and become one piece when
+  // anything else is written, so copying code through costs no allocation per token.
+  bool direct() const { return !capturing && out == &main_output; }
+  void emit_source(uint32_t from, uint32_t to) {
+    if (to <= from) return;
+    if (pending_to == from && pending_to > pending_from) {
+      pending_to = to;
+      return;
+    }
+    flush_pending();
+    pending_from = from;
+    pending_to = to;
+  }
+  void flush_pending() {
+    if (pending_to > pending_from) {
+      String16 piece(source_text.data() + pending_from, pending_to - pending_from);
+      main_output.push_move(piece);
+    }
+    pending_from = pending_to = 0;
+  }
+  void push_to(BasicStringBuilder* b, const String16& s) {
+    if (b == &main_output) flush_pending();
+    b->push(s);
+  }
+  void push_moved_to(BasicStringBuilder* b, String16& s) {
+    if (b == &main_output) flush_pending();
+    b->push_move(s);
+  }
   // While a field initialiser is captured, its text also stands in place inside a
   // block comment: that copy must never close the comment early, so a "*/" in it
   // (in a string, a comment, markup text, or across two pieces) is written as "* /".
   // The captured copy keeps the original text.
   void write_captured(const String16& text, BasicStringBuilder* target, bool keep = true);
-  void flush_before();
+  void flush_before() {
+    TokenData* t = scanner->current;
+    if (t->before_is_range ? t->start == t->before_from : t->before.is_empty()) {
+      t->before_is_range = false;
+      return;
+    }
+    flush_before_text();
+  }
+  void flush_before_text();
   void pass_through() {
     flush_before();
-    write(scanner->current->value);
+    write_value();
   }
   uint32_t advance() { return scanner->next(); }
   // Writes the entry, advances, flushes and requires the new token to be `type`.
@@ -137,7 +197,9 @@ class Parser : public Object {
   int32_t nesting = 0;
   bool is_jsx;
   bool capturing = false;
-  bool comment_last_star = false;  // the in-place comment copy ends with '*'
+  bool comment_last_star = false;
+  uint32_t pending_from = 0;
+  uint32_t pending_to = 0;  // the in-place comment copy ends with '*'
   bool in_attribute_value = false;
   bool after_if_condition = false;
   bool default_exported = false;

@@ -1,5 +1,7 @@
 #include "jsx/scanner.h"
 
+#include <emmintrin.h>
+
 #include <utility>
 
 namespace nubrix {
@@ -36,6 +38,13 @@ inline bool is_digit(int32_t c) {
 inline bool is_name_start(int32_t c) {
   return is_letter(c) || c == '_' || c == '$';
 }
+// Units that may continue a name: letters, digits, '_' and '$'.
+const bool kNamePart[128] = {
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0,
+    0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 1,
+    0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+
 inline bool is_name_part(int32_t c) {
   return is_name_start(c) || is_digit(c);
 }
@@ -106,6 +115,44 @@ uint32_t classify(const uint16_t* s, uint32_t n) {
   return IDENTIFIER;
 }
 
+// Index of the first line feed or carriage return at or after p (or n).
+uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
+  const __m128i lf = _mm_set1_epi16('\n');
+  const __m128i cr = _mm_set1_epi16('\r');
+  while (p + 8 <= n) {
+    __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
+    int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
+    if (m) return p + (uint32_t)__builtin_ctz((unsigned)m) / 2;
+    p += 8;
+  }
+  while (p < n && s[p] != '\n' && s[p] != '\r') p++;
+  return p;
+}
+
+// Index of the first '*' at or after p (or n); line feeds skipped on the way are
+// added to `line_feeds`.
+uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
+  const __m128i star = _mm_set1_epi16('*');
+  const __m128i lf = _mm_set1_epi16('\n');
+  while (p + 8 <= n) {
+    __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
+    unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(v, star));
+    unsigned f = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf));
+    if (m) {
+      unsigned at = (unsigned)__builtin_ctz(m);
+      line_feeds += (uint32_t)__builtin_popcount(f & ((1u << at) - 1)) / 2;
+      return p + at / 2;
+    }
+    line_feeds += (uint32_t)__builtin_popcount(f) / 2;
+    p += 8;
+  }
+  while (p < n && s[p] != '*') {
+    if (s[p] == '\n') line_feeds++;
+    p++;
+  }
+  return p;
+}
+
 }  // namespace
 
 Scanner::Scanner(const uint16_t* src, uint32_t len, bool clean)
@@ -130,7 +177,7 @@ Scanner::Scanner(const uint16_t* src, uint32_t len, bool clean)
     lookahead->type = SHEBANG;
     lookahead->start = from;
     lookahead->end = position;
-    lookahead->value = String16(source + from, position - from);
+    lookahead->set_value_range(from, position);
     return;
   }
   // Anything else, a lone '#' included, is scanned normally ('#' is ILLEGAL).
@@ -157,8 +204,7 @@ void Scanner::fill_lookahead() {
     // Punctuators that are always one unit skip the main scan.
     t->start = position;
     t->line = line;
-    if (!t->before.is_empty()) t->before = String16();
-    if (!t->value.is_empty()) t->value = String16();
+    t->reset_texts();
     t->newline_before = false;
     t->type = kOneCharTokens[ch];
     t->end = position + 1;
@@ -169,33 +215,44 @@ void Scanner::fill_lookahead() {
 }
 
 void Scanner::set_value(TokenData* t, uint32_t from, uint32_t to) {
-  if (to > from) t->value = String16(source + from, to - from);
+  t->set_value_range(from, to);
 }
 
 void Scanner::scan() {
   lookahead_pending = false;
   TokenData* t = lookahead;
-  if (!t->before.is_empty()) t->before = String16();
-  if (!t->value.is_empty()) t->value = String16();
+  t->reset_texts();
   t->newline_before = false;
   uint32_t before_from = position;
   for (;;) {
     t->start = position;
     t->line = line;
     int32_t c = ch;
-    if (c == ' ' || c == '\t') {
-      advance();
-      continue;
-    }
-    if (c == '\n') {
-      advance();
-      t->newline_before = true;
+    if (c == ' ' || c == '\t' || c == '\n') {
+      // A run of spaces, tabs and line feeds, read without per-unit bookkeeping.
+      uint32_t p = position;
+      int32_t l = line;
+      while (p < length) {
+        uint16_t u = source[p];
+        if (u == ' ' || u == '\t') {
+          p++;
+        } else if (u == '\n') {
+          p++;
+          l++;
+          t->newline_before = true;
+        } else {
+          break;
+        }
+      }
+      jump(p, l);
       continue;
     }
     if (c == '/' && (peek() == '/' || peek() == '*')) {
       if (skip_comment(t, before_from)) continue;
       // Unterminated block comment.
-      if (position > before_from) t->before.push(source + before_from, position - before_from);
+      if (!clean_comment && position > before_from) {
+        t->before.push(source + before_from, position - before_from);
+      }
       t->type = ILLEGAL;
       t->end = position;
       return;
@@ -208,7 +265,12 @@ void Scanner::scan() {
     }
     break;
   }
-  if (t->start > before_from) t->before.push(source + before_from, t->start - before_from);
+  if (clean_comment) {
+    if (t->start > before_from) t->before.push(source + before_from, t->start - before_from);
+  } else {
+    t->before_is_range = true;
+    t->before_from = before_from;
+  }
   t->type = scan_token(t);
   t->end = position;
 }
@@ -216,28 +278,28 @@ void Scanner::scan() {
 bool Scanner::skip_comment(TokenData* t, uint32_t& before_from) {
   uint32_t from = position;
   if (peek() == '/') {
-    advance();
-    advance();
-    while (ch != -1 && ch != '\n' && ch != '\r') advance();
+    jump(find_line_end(source, position + 2, length), line);
     if (clean_comment) {
       if (from > before_from) t->before.push(source + before_from, from - before_from);
       before_from = position;
     }
     return true;
   }
-  advance();
-  advance();
   uint32_t line_feeds = 0;
+  uint32_t p = position + 2;
   for (;;) {
-    if (ch == -1) return false;
-    if (ch == '*' && peek() == '/') {
-      advance();
-      advance();
+    p = find_star(source, p, length, line_feeds);
+    if (p >= length) {
+      jump(length, line + (int32_t)line_feeds);
+      return false;
+    }
+    if (p + 1 < length && source[p + 1] == '/') {
+      p += 2;
       break;
     }
-    if (ch == '\n') line_feeds++;
-    advance();
+    p++;
   }
+  jump(p, line + (int32_t)line_feeds);
   if (clean_comment) {
     if (from > before_from) t->before.push(source + before_from, from - before_from);
     if (line_feeds) {
@@ -427,10 +489,18 @@ uint32_t Scanner::scan_string(TokenData* t) {
   uint32_t mark = position;
   advance();
   for (;;) {
+    // Plain content runs to the quote, a backslash or a line end.
+    uint32_t p = position;
+    while (p < length) {
+      uint16_t u = source[p];
+      if (u == q || u == '\\' || u == '\n' || u == '\r') break;
+      p++;
+    }
+    jump(p, line);
     int32_t c = ch;
     if (c == q) {
       advance();
-      t->value.push(source + mark, position - mark);
+      finish_value(t, mark);
       return STRING_LITERAL;
     }
     if (c == -1 || c == '\n' || c == '\r') return ILLEGAL;
@@ -446,7 +516,7 @@ uint32_t Scanner::scan_template(TokenData* t) {
     int32_t c = ch;
     if (c == '`') {
       advance();
-      t->value.push(source + mark, position - mark);
+      finish_value(t, mark);
       return STRING_LITERAL;
     }
     if (c == -1) return ILLEGAL;
@@ -456,7 +526,7 @@ uint32_t Scanner::scan_template(TokenData* t) {
       if (!read_escape_sliced(t->value, mark)) return ILLEGAL;
     } else if (c == '$' && ch == '{') {
       // The token ends at the '{', which is scanned next as LBRACE.
-      t->value.push(source + mark, at - mark);
+      finish_value(t, mark, at);
       return DOLLAR_BRACE;
     }
   }
@@ -465,8 +535,7 @@ uint32_t Scanner::scan_template(TokenData* t) {
 uint32_t Scanner::scan_template_piece(uint32_t index) {
   lookahead_pending = false;
   TokenData* t = lookahead;
-  if (!t->before.is_empty()) t->before = String16();
-  if (!t->value.is_empty()) t->value = String16();
+  t->reset_texts();
   t->newline_before = false;
   if (index >= length) {
     t->type = ILLEGAL;
@@ -482,7 +551,7 @@ uint32_t Scanner::scan_template_piece(uint32_t index) {
     int32_t c = ch;
     if (c == '`') {
       advance();
-      t->value.push(source + mark, position - mark);
+      finish_value(t, mark);
       t->type = TEMPLATE_END;
       break;
     }
@@ -498,7 +567,7 @@ uint32_t Scanner::scan_template_piece(uint32_t index) {
         break;
       }
     } else if (c == '$' && ch == '{') {
-      t->value.push(source + mark, at - mark);
+      finish_value(t, mark, at);
       t->type = DOLLAR_BRACE;
       break;
     }
@@ -509,7 +578,9 @@ uint32_t Scanner::scan_template_piece(uint32_t index) {
 
 uint32_t Scanner::scan_name(TokenData* t) {
   uint32_t from = position;
-  while (is_name_part(ch)) advance();
+  uint32_t p = position;
+  while (p < length && source[p] < 128 && kNamePart[source[p]]) p++;
+  jump(p, line);
   set_value(t, from, position);
   return classify(source + from, position - from);
 }
@@ -654,8 +725,7 @@ bool Scanner::scan_regexp() {
   move_to(s);
   t->start = s;
   t->line = line;
-  if (!t->before.is_empty()) t->before = String16();
-  if (!t->value.is_empty()) t->value = String16();
+  t->reset_texts();
   t->newline_before = false;
   advance();
   if (ch == '/' || ch == '*') return fail();

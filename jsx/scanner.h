@@ -13,6 +13,10 @@
 
 namespace nubrix {
 
+// One token. Most `before` and `value` texts are exact ranges of the source: they
+// are then kept as ranges (`before_from`..`start`, `value_from`..`value_to`) and only
+// made into strings when someone asks (has_before/value()), so copying a token
+// through costs no allocation.
 struct TokenData {
   uint32_t type = EOS;
   uint32_t start = 0;  // first unit of the token proper (after `before`)
@@ -21,6 +25,31 @@ struct TokenData {
   String16 before;     // whitespace and comments in front of the token
   String16 value;      // the token's text, where it has one
   bool newline_before = false;
+
+  // Range forms of the two texts (see above).
+  bool before_is_range = false;
+  bool value_is_range = false;
+  uint32_t before_from = 0;
+  uint32_t value_from = 0;
+  uint32_t value_to = 0;
+
+  [[nodiscard]] bool has_before() const {
+    return before_is_range ? start > before_from : !before.is_empty();
+  }
+  [[nodiscard]] bool has_value() const {
+    return value_is_range ? value_to > value_from : !value.is_empty();
+  }
+  void reset_texts() {
+    if (!before.is_empty()) before = String16();
+    if (!value.is_empty()) value = String16();
+    before_is_range = false;
+    value_is_range = false;
+  }
+  void set_value_range(uint32_t from, uint32_t to) {
+    value_is_range = true;
+    value_from = from;
+    value_to = to;
+  }
 };
 
 class Scanner : public Object {
@@ -34,6 +63,25 @@ class Scanner : public Object {
   // scanned when first asked for (peek_token), so code that repositions the scanner
   // (template continuation, markup text) never pays for a token it discards.
   uint32_t next();
+  // The text of a token as a string (made from the source range on first use).
+  const String16& value(TokenData* t) {
+    if (t->value_is_range) {
+      t->value_is_range = false;
+      if (t->value_to > t->value_from)
+        t->value = String16(source + t->value_from, t->value_to - t->value_from);
+    }
+    return t->value;
+  }
+  String16 take_before(TokenData* t) {
+    if (t->before_is_range) {
+      t->before_is_range = false;
+      return t->start > t->before_from
+                 ? String16(source + t->before_from, t->start - t->before_from)
+                 : String16();
+    }
+    String16 b(std::move(t->before));
+    return b;
+  }
   // The look-ahead token, scanned now if it has not been yet.
   TokenData* peek_token() {
     if (lookahead_pending) fill_lookahead();
@@ -63,6 +111,12 @@ class Scanner : public Object {
     } else {
       ch = -1;
     }
+  }
+  // Moves forward to index p, where `l` line feeds precede it (the caller counted them).
+  void jump(uint32_t p, int32_t l) {
+    position = p;
+    line = l;
+    ch = p < length ? (int32_t)source[p] : -1;
   }
   void back() {
     if (position == 0) return;
@@ -111,6 +165,16 @@ class Scanner : public Object {
   // block comment.
   bool skip_comment(TokenData* t, uint32_t& before_from);
   void set_value(TokenData* t, uint32_t from, uint32_t to);
+  // Ends a string or template value read from `mark` to `to` (default: position):
+  // a range when nothing was normalised, else the rest appended to the built text.
+  void finish_value(TokenData* t, uint32_t mark, uint32_t to = UINT32_MAX) {
+    if (to == UINT32_MAX) to = position;
+    if (t->value.is_empty()) {
+      t->set_value_range(mark, to);
+    } else {
+      t->value.push(source + mark, to - mark);
+    }
+  }
   // Reads the body of a string or template up to (not including) `position`,
   // appending source slices to `value` and normalising line continuations.
   bool read_escape_sliced(String16& value, uint32_t& mark);
