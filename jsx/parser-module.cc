@@ -42,7 +42,7 @@ String16 derive_import_name(const String16& literal) {
 // export {a, b};               ->  module._export= {a, b};
 // export default {name: 'x'};  ->   exports.default= {name: 'x'};
 // export default class App {}  ->   /*export*/ class App {}     (App is the default)
-void Parser::parse_export() {
+bool Parser::parse_export() {
   advance();
   uint32_t t = type();
   if (t == DEFAULT) {
@@ -54,7 +54,7 @@ void Parser::parse_export() {
     if (t == LPAREN || t == LBRACK || t == LBRACE || (is_identifier_like(t) && t != ASYNC)) {
       write(T_EXPORTS_DEFAULT);
       write(T_ASSIGN);
-      return;
+      return false;
     }
     if (t == ASYNC) {
       write(T_EXPORT_MARK);
@@ -73,12 +73,18 @@ void Parser::parse_export() {
       syntax_error();
     }
     default_export_name = scanner->value(scanner->peek_token());
-    return;
+    return false;
   }
-  if (t == LPAREN || t == LBRACK || t == LBRACE) {
+  if (t == LBRACE) {
     write(T_MODULE_EXPORT);
     write(T_ASSIGN);
-    return;
+    parse_export_list();
+    return true;
+  }
+  if (t == LPAREN || t == LBRACK) {
+    write(T_MODULE_EXPORT);
+    write(T_ASSIGN);
+    return false;
   }
   if (t == ASYNC) {
     write(T_EXPORT_MARK);
@@ -91,7 +97,7 @@ void Parser::parse_export() {
   } else if (is_identifier_like(t)) {
     write(T_MODULE_EXPORT);
     write(T_ASSIGN);
-    return;
+    return false;
   } else {
     syntax_error();
   }
@@ -100,6 +106,110 @@ void Parser::parse_export() {
     syntax_error();
   }
   export_names.push(scanner->value(scanner->peek_token()));
+  return false;
+}
+
+// The names of an export list, checked without consuming anything: true when the
+// list is followed by `from` (a re-export).
+bool Parser::export_list_has_from() {
+  Scanner probe(source_text.data(), source_text.length(), false);
+  probe.jump(cur()->end, cur()->line);
+  for (;;) {
+    probe.scan();
+    uint32_t t = probe.peek_token()->type;
+    if (t == RBRACE) break;
+    if (!(is_identifier_like(t) || t == DEFAULT || t == COMMA)) return false;
+  }
+  probe.scan();
+  return probe.peek_token()->type == FROM;
+}
+
+// export {a, b};                 ->  module._export= {a, b};
+// export {a as b};               ->  module._export= {b: a};
+// export {a, b as c} from './m'; ->  module._export= (($)=>({a:$.a, c:$.b}))(require('./m'));
+void Parser::parse_export_list() {
+  bool reexport = export_list_has_from();
+  flush_before();
+  if (reexport) {
+    write(T_LPAREN);
+    write(T_LPAREN);
+    write(T_REEXPORT_PARAM);
+    write(T_RPAREN);
+    write(T_ASSIGN);
+    write(T_GT);
+    write(T_LPAREN);
+  }
+  write_token(T_LBRACE);
+  for (;;) {
+    advance();
+    flush_before();
+    uint32_t t = type();
+    if (t == RBRACE) break;
+    if (t == COMMA) {
+      write_token(T_COMMA);
+      continue;
+    }
+    if (!is_identifier_like(t) && t != DEFAULT) syntax_error();
+    String16 name = val();
+    String16 alias = name;
+    bool renamed = false;
+    if (peek_type() == AS) {
+      advance();
+      flush_before();
+      advance();
+      flush_before();
+      if (!is_identifier_like(type()) && type() != DEFAULT) syntax_error();
+      alias = val();
+      renamed = true;
+    }
+    if (reexport) {
+      write(alias);
+      write(T_COLON);
+      write(T_REEXPORT_PARAM);
+      write(T_PERIOD);
+      write(name);
+    } else if (renamed) {
+      write(alias);
+      write(T_COLON);
+      write(name);
+    } else {
+      write(name);
+    }
+  }
+  write_token(T_RBRACE);
+  if (reexport) {
+    write(T_RPAREN);
+    write(T_RPAREN);
+    write(T_LPAREN);
+    advance();  // from
+    flush_before();
+    advance();
+    flush_before();
+    if (type() != STRING_LITERAL) syntax_error();
+    write_require_call();
+    write(T_RPAREN);
+  }
+}
+
+// The braces of an import list, copied through with each `as` written as ":", so
+// `{a as b}` destructures as `{a : b}`.
+void Parser::parse_import_list() {
+  write_token(T_LBRACE);
+  enter_nesting();
+  for (;;) {
+    advance();
+    flush_before();
+    uint32_t t = type();
+    if (t == RBRACE) break;
+    if (t == EOS) syntax_error();
+    if (t == AS) {
+      write(T_COLON);
+      continue;
+    }
+    parse_element();
+  }
+  leave_nesting();
+  write_token(T_RBRACE);
 }
 
 void Parser::write_require_call() {
@@ -138,7 +248,17 @@ void Parser::parse_import() {
       write(T_COLON);
       write(name);
       write(T_COMMA);
-      parse_group(RBRACE);
+      for (;;) {
+        advance();
+        flush_before();
+        if (type() == RBRACE) break;
+        if (type() == EOS) syntax_error();
+        if (type() == AS) {
+          write(T_COLON);
+          continue;
+        }
+        parse_element();
+      }
       expect(T_RBRACE, FROM);
       expect(T_ASSIGN, STRING_LITERAL);
       write_require_call();
@@ -156,7 +276,7 @@ void Parser::parse_import() {
     } else {
       write(T_CONST);
       flush_before();
-      parse_element();
+      parse_import_list();
     }
     advance();
     flush_before();
@@ -212,7 +332,8 @@ void Parser::parse_import() {
     parse_element();
     return;
   }
-  pass_through();
+  // Nothing else may follow `import`: dropping the keyword would change the code.
+  syntax_error();
 }
 
 // After the last token: the class field blocks, one `exports.N=N;` line per exported

@@ -118,6 +118,7 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
   flush_before();
   write(T_LBRACK);
   Map<String16, bool> seen;
+  bool spaced = true;
   for (;;) {
     BasicStringBuilder* saved = out;
     bool to_side = val().equals("vdata") && peek_type() != PERIOD;
@@ -131,6 +132,8 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
       write(T_QUOTE);
       key.push(val());
       advance();
+      // Whether blank stood before the next token, noted before it is written.
+      spaced = cur()->has_before();
       flush_before();
       if (type() != PERIOD) break;
       advance();
@@ -158,6 +161,7 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
       }
       in_attribute_value = false;
       advance();
+      spaced = cur()->has_before();
     } else {
       write(T_0);
       write(T_COMMA);
@@ -168,7 +172,7 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
     out = saved;
     if (!is_attribute_name(type())) break;
     if (!to_side) write(T_COMMA);
-    if (!cur()->has_before()) raise_error("Xml Syntax error");
+    if (!spaced) raise_error("Xml Syntax error");
     flush_before();
   }
   write(T_RBRACK);

@@ -117,8 +117,7 @@ void Parser::transform() {
     flush_before();
   }
   while (type() != EOS) {
-    if (type() == EXPORT) parse_export();
-    parse_element();
+    if (type() != EXPORT || scanner->previous_type == PERIOD || !parse_export()) parse_element();
     advance();
     flush_before();
   }
@@ -136,6 +135,11 @@ void Parser::parse_element() {
 
 void Parser::dispatch(bool after_if) {
   uint32_t t = type();
+  // After a period every keyword is a property name: `x.class`, `p.import(...)`.
+  if (t >= IDENTIFIER && t <= STATIC && scanner->previous_type == PERIOD) {
+    pass_through();
+    return;
+  }
   switch (t) {
     case LPAREN:
       write_token(T_LPAREN);
@@ -236,8 +240,11 @@ void Parser::parse_group(uint32_t close) {
 
 bool Parser::expression_may_start(bool after_if) const {
   uint32_t p = scanner->previous_type;
+  // ILLEGAL and SHEBANG stand before the first token of the file only: an
+  // expression may start there too.
   if (p == LPAREN || p == LBRACK || (p >= LBRACE && p <= CONDITIONAL) ||
-      (p >= ASSIGN && p <= TYPEOF) || p == OF || p == RETURN || p == ELSE) {
+      (p >= ASSIGN && p <= TYPEOF) || p == OF || p == RETURN || p == ELSE || p == ILLEGAL ||
+      p == SHEBANG) {
     return true;
   }
   if (p == RPAREN) return after_if;

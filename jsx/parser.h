@@ -158,8 +158,12 @@ class Parser : public Object {
   void parse_operator_tail();
 
   // ---- modules ----
-  void parse_export();
+  // Returns true when it consumed the whole statement head (an export list).
+  bool parse_export();
+  void parse_export_list();
+  bool export_list_has_from();
   void parse_import();
+  void parse_import_list();
   void write_require_call();
   void write_trailer();
 

@@ -258,9 +258,13 @@ void Scanner::scan() {
       return;
     }
     if (c == '\r' || c == '\v' || c == '\f') {
-      // The blank run: line feeds met here do not count as a line break before the
-      // token.
-      while (is_blank(ch)) advance();
+      // The blank run (carriage returns, vertical tabs, form feeds and whatever
+      // blanks follow). A line feed in it is a line break like any other, so CRLF
+      // files read like LF files.
+      while (is_blank(ch)) {
+        if (ch == '\n') t->newline_before = true;
+        advance();
+      }
       continue;
     }
     break;

@@ -6,7 +6,7 @@ namespace {
 
 const String16* texts = nullptr;
 
-const char* const kTexts[TEXT_COUNT] = {" ",
+const char* const kTexts[TEXT_TOTAL] = {" ",
                                         "  ",
                                         "<",
                                         ">",
@@ -90,15 +90,16 @@ const char* const kTexts[TEXT_COUNT] = {" ",
                                         "vx",
                                         "v",
                                         "m",
-                                        "static"};
+                                        "static",
+                                        "$"};
 
 }  // namespace
 
 const String16* output_texts() {
   // Created by the first parser; the transpiler runs on one thread.
   if (!texts) {
-    String16* table = (String16*)DefaultAllocator::alloc(sizeof(String16) * TEXT_COUNT);
-    for (uint32_t i = 0; i < TEXT_COUNT; i++) new (table + i) String16(kTexts[i]);
+    String16* table = (String16*)DefaultAllocator::alloc(sizeof(String16) * TEXT_TOTAL);
+    for (uint32_t i = 0; i < TEXT_TOTAL; i++) new (table + i) String16(kTexts[i]);
     texts = table;
   }
   return texts;

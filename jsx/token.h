@@ -196,6 +196,9 @@ enum Text : uint32_t {
   T_M = 83,
   T_STATIC = 84,
   TEXT_COUNT = 85,
+  // Generated-code texts beyond the fixed table.
+  T_REEXPORT_PARAM = 85,
+  TEXT_TOTAL = 86,
 };
 
 // The table (85 entries), created on first use and never freed.

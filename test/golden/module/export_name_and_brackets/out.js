@@ -1,5 +1,5 @@
 module._export= x;
 module._export= (y);
 module._export= [a, b];
-module._export= {c as d};
+module._export= {  d:c};
 

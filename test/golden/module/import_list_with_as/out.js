@@ -1,2 +1,2 @@
-const {a as b, c} = require('./m.js');
+const {a : b, c} = require('./m.js');
 
