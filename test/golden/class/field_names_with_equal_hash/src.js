@@ -1,0 +1,4 @@
+class A {
+  jvndutj = 1;
+  wcwkelx = 2;
+}
