@@ -63,6 +63,10 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
   }
   flush_pending();
   // Only the copy inside the comment in the main output needs defusing.
+  if (!in_field_comment) {
+    target->push(text);
+    return;
+  }
   uint32_t n = text.length();
   const uint16_t* u = text.data();
   bool unsafe = comment_last_star && u[0] == '/';
@@ -330,12 +334,17 @@ void Parser::parse_operand() {
         break;
       case XML_COMMENT:
         if (!is_jsx || in_attribute_value) syntax_error();
+        // A markup comment stands before the operand (`x = <!-- note --> 1;`). In a
+        // captured initialiser the surrounding comment is closed around it.
         if (capturing) write_out_only(T_COMMENT_CLOSE);
+        in_field_comment = false;
         write(T_XML_COMMENT_OPEN);
         write_value();
         write(T_XML_COMMENT_CLOSE);
         if (capturing) write_out_only(T_COMMENT_OPEN);
-        break;
+        in_field_comment = true;
+        comment_last_star = false;
+        continue;
       case DOLLAR_BRACE:
         parse_template();
         break;

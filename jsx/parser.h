@@ -202,6 +202,7 @@ class Parser : public Object {
   bool is_jsx;
   bool capturing = false;
   bool comment_last_star = false;
+  bool in_field_comment = true;  // captured text also stands inside the field's comment
   uint32_t pending_from = 0;
   uint32_t pending_to = 0;  // the in-place comment copy ends with '*'
   bool in_attribute_value = false;
