@@ -17,31 +17,83 @@ bool is_space(int32_t c) {
   return c == ' ' || (c >= 9 && c <= 13);
 }
 
+bool is_hex_unit(int32_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 bool has_non_space(const String16& s) {
   for (uint32_t i = 0; i < s.length(); i++)
     if (!is_space(s[i])) return true;
   return false;
 }
 
+// Words that cannot stand as the reference a tag name is written as.
+bool is_reserved_word(const String16& dotted) {
+  static const char* const kWords[] = {
+      "await",     "break",      "case",      "catch",    "class", "const",      "continue",
+      "debugger",  "default",    "delete",    "do",       "else",  "enum",       "export",
+      "extends",   "finally",    "for",       "function", "if",    "implements", "import",
+      "in",        "instanceof", "interface", "let",      "new",   "package",    "private",
+      "protected", "public",     "return",    "static",   "super", "switch",     "throw",
+      "try",       "typeof",     "var",       "void",     "while", "with",       "yield"};
+  int64_t dot = dotted.index_of((uint16_t)'.');
+  String16 first = dot >= 0 ? dotted.substring(0, (uint32_t)dot) : dotted;
+  for (const char* w : kWords)
+    if (first.equals(w)) return true;
+  return false;
+}
+
 }  // namespace
+
+bool Parser::is_reserved_name(const String16& name) {
+  return is_reserved_word(name) || name.equals("this") || name.equals("null") ||
+         name.equals("true") || name.equals("false");
+}
 
 void Parser::parse_xml_element(bool is_child, bool after_if) {
   if (!is_jsx || (!is_child && !expression_may_start(after_if)) || peek_type() == COLON ||
       peek_type() == PERIOD) {
-    // Not markup: a less-than directly followed by a name.
+    // A child must be markup; elsewhere this is a less-than directly followed by a name.
+    if (is_jsx && is_child) raise_error("Xml Syntax error");
     write(T_LT);
     pass_through();
     return;
   }
   enter_nesting();
+  uint32_t before_tag = scanner->previous_type;
+  bool spaced = cur()->has_before();
   flush_before();
   String16 tag = val();
   int64_t colon = tag.index_of((uint16_t)':');
-  bool component = false;
+  bool component = colon >= 0 && tag.substring(0, (uint32_t)colon).equals("vx");
+  if (colon >= 0 ? is_reserved_word(tag.substring(0, (uint32_t)colon)) ||
+                       is_reserved_word(tag.substring((uint32_t)colon + 1, tag.length()))
+                 : is_reserved_word(tag)) {
+    raise_error("Xml Syntax error");
+  }
+  // An object literal where a statement or an arrow body starts would be read as a
+  // block: `if (c) <div/>;` and `(i) => <li/>` get parentheses around the value.
+  bool wrap = false;
+  if (!is_child && !component) {
+    uint32_t p = before_tag;
+    bool substitution = p == LBRACE && scanner->previous_start > 0 &&
+                        scanner->source[scanner->previous_start - 1] == '$';
+    wrap = p == SEMICOLON || (p == LBRACE && !substitution) || p == RBRACE || p == ILLEGAL ||
+           p == SHEBANG || p == ELSE || (p == RPAREN && after_if) ||
+           (p == GT && scanner->previous_start > 0 &&
+            scanner->source[scanner->previous_start - 1] == '=');
+  }
+  if (wrap) write(T_LPAREN);
+  // `return<vx:Item/>` must not become one word `return__vx`.
+  if (component && !spaced &&
+      (before_tag == RETURN || before_tag == TYPEOF || before_tag == INSTANCEOF ||
+       before_tag == IN || before_tag == OF || before_tag == ELSE)) {
+    write(T_SPACE);
+  }
   if (colon >= 0) {
     String16 prefix = tag.substring(0, (uint32_t)colon);
     String16 name = tag.substring((uint32_t)colon + 1, tag.length());
-    if (prefix.equals("vx")) {
+    if (component) {
       component = true;
       write(T___VX);
       write(T_LPAREN);
@@ -105,6 +157,7 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
     write(T_RBRACK);
     write(T_RBRACE);
   }
+  if (wrap) write(T_RPAREN);
   leave_nesting();
 }
 
@@ -187,6 +240,7 @@ void Parser::parse_xml_binding(bool double_percent) {
   write(T_BINDING_FN);
   advance();
   flush_before();
+  if (peek_type() == RBRACE) raise_error("Xml Syntax error");  // `%{}` binds nothing
   write(T_LPAREN);
   parse_group(RBRACE);
   write(T_RPAREN);
@@ -270,7 +324,9 @@ void Parser::parse_xml_children(const String16& tag) {
       }
       if (t == XML_COMMENT) {
         space.push(texts[T_XML_COMMENT_OPEN]);
-        space.push(s->value(s->peek_token()));
+        const String16& comment = s->value(s->peek_token());
+        if (comment.length() && comment[0] == '/') space.push((uint16_t)' ');
+        space.push(comment);
         space.push(texts[T_XML_COMMENT_CLOSE]);
         s->discard_lookahead();
         continue;
@@ -290,6 +346,10 @@ void Parser::parse_xml_children(const String16& tag) {
       uint32_t t = s->peek_token()->type;
       advance();
       advance();
+      if (peek_type() == RBRACE) {
+        advance();
+        raise_error("Xml Syntax error");  // an empty `${}` or `%{}` has no value
+      }
       if (t == DOLLAR_BRACE) {
         write(T_LPAREN);
         parse_group(RBRACE);
@@ -350,9 +410,12 @@ void Parser::parse_xml_children(const String16& tag) {
           continue;
         }
         if (u == '\n' || u == '\r') {
+          // One line break per CRLF pair.
           space.push((uint16_t)u);
-          text.push((uint16_t)'\\');
-          text.push((uint16_t)'n');
+          if (!(u == '\n' && s->position > 0 && s->source[s->position - 1] == '\r')) {
+            text.push((uint16_t)'\\');
+            text.push((uint16_t)'n');
+          }
         } else {
           text.push((uint16_t)u);
         }
@@ -367,7 +430,14 @@ void Parser::parse_xml_children(const String16& tag) {
       }
       if (u == '\\') {
         s->advance();
-        if (!s->read_escape(text)) raise_error("Xml Syntax error");
+        // The text lands in a string literal: only escapes JavaScript accepts there
+        // (no octal escapes, \x with two hex digits).
+        int32_t e = s->ch;
+        bool hex2 = e == 'x' && is_hex_unit(s->peek()) && is_hex_unit(s->peek(2));
+        if ((e == 'x' && !hex2) || (e >= '1' && e <= '9') ||
+            (e == '0' && s->peek() >= '0' && s->peek() <= '9') || !s->read_escape(text)) {
+          raise_error("Xml Syntax error");
+        }
         continue;
       }
       text.push((uint16_t)u);

@@ -56,11 +56,13 @@ void Parser::flush_before_text() {
 }
 
 void Parser::write_captured(const String16& text, BasicStringBuilder* target, bool keep) {
-  if (keep) capture.push(text);
   if (target != &main_output) {
+    // A side builder (a markup vdata attribute): captured when it is moved into
+    // place, so the capture holds exactly the text in its final order.
     target->push(text);
     return;
   }
+  if (keep) capture.push(text);
   flush_pending();
   // Only the copy inside the comment in the main output needs defusing.
   if (!in_field_comment) {
@@ -187,9 +189,7 @@ void Parser::dispatch(bool after_if) {
       return;
     case XML_COMMENT:
       if (!is_jsx || in_attribute_value) syntax_error();
-      write(T_XML_COMMENT_OPEN);
-      write_value();
-      write(T_XML_COMMENT_CLOSE);
+      write_xml_comment();
       return;
     case DOLLAR_BRACE:
       parse_template();
@@ -256,6 +256,119 @@ bool Parser::expression_may_start(bool after_if) const {
   return false;
 }
 
+// An attribute value in braces is written as it stands, so it must be an object
+// literal: {a, b: c + 1, 'k': v, [x]: y, ...z, m() {}}. Anything else (`{c + 1}`)
+// would not parse and is refused.
+void Parser::parse_object_literal() {
+  enum { KEY, AFTER_KEY, VALUE, AFTER_VALUE } state = KEY;
+  bool shorthand_ok = false;
+  uint32_t value_tokens = 0;
+  write_token(T_LBRACE);
+  enter_nesting();
+  depth++;
+  for (;;) {
+    advance();
+    flush_before();
+    uint32_t t = type();
+    // Markup and markup comments are refused inside attribute values.
+    if (t == EOS || t == XML_ELEMENT_TAG || t == XML_COMMENT) syntax_error();
+    bool key_like = (t >= IDENTIFIER && t <= STATIC) || t == INSTANCEOF || t == IN || t == TYPEOF ||
+                    t == STRING_LITERAL || t == NUMBER_LITERAL;
+    if (state == KEY) {
+      if (t == RBRACE) break;
+      if (t == PERIOD) {
+        // Spread: three periods, then a value.
+        for (int i = 0; i < 3; i++) {
+          if (type() != PERIOD) raise_error("Xml Syntax error");
+          write_token(T_PERIOD);
+          if (i < 2) {
+            advance();
+            flush_before();
+          }
+        }
+        state = VALUE;
+        value_tokens = 0;
+        continue;
+      }
+      if (t == LBRACK) {
+        dispatch(false);
+        shorthand_ok = false;
+        state = AFTER_KEY;
+        continue;
+      }
+      if (t == MUL) {
+        write_token(T_MUL);
+        continue;
+      }
+      if (!key_like) raise_error("Xml Syntax error");
+      write_value();
+      uint32_t next = peek_type();
+      bool prefix = (t == GET || t == SET || t == ASYNC) &&
+                    (next == LBRACK || next == MUL || next == STRING_LITERAL ||
+                     next == NUMBER_LITERAL || (next >= IDENTIFIER && next <= STATIC));
+      if (prefix) continue;  // get/set/async before a method name
+      const String16& name = val();
+      shorthand_ok = (t == IDENTIFIER || is_identifier_like(t)) && !is_reserved_name(name);
+      state = AFTER_KEY;
+      continue;
+    }
+    if (state == AFTER_KEY) {
+      if (t == COLON) {
+        write_token(T_COLON);
+        state = VALUE;
+        value_tokens = 0;
+        continue;
+      }
+      if (t == LPAREN) {
+        dispatch(false);
+        advance();
+        flush_before();
+        if (type() != LBRACE) raise_error("Xml Syntax error");
+        dispatch(false);
+        state = AFTER_VALUE;
+        continue;
+      }
+      if ((t == COMMA || t == RBRACE) && shorthand_ok) {
+        if (t == RBRACE) break;
+        write_token(T_COMMA);
+        state = KEY;
+        continue;
+      }
+      raise_error("Xml Syntax error");
+    }
+    if (state == VALUE && (t == COMMA || t == RBRACE)) {
+      if (value_tokens == 0) raise_error("Xml Syntax error");
+      if (t == RBRACE) break;
+      write_token(T_COMMA);
+      state = KEY;
+      continue;
+    }
+    if (state == VALUE) {
+      parse_element();
+      value_tokens++;
+      continue;
+    }
+    // AFTER_VALUE (after a method body)
+    if (t == RBRACE) break;
+    if (t != COMMA) raise_error("Xml Syntax error");
+    write_token(T_COMMA);
+    state = KEY;
+  }
+  depth--;
+  leave_nesting();
+  write_token(T_RBRACE);
+}
+
+// <!-- text -->  ->  /***text**/ ; the text never holds '*' (the scanner wrote 'x'),
+// and a leading '/' is kept apart so that it cannot close the comment at once.
+void Parser::write_xml_comment() {
+  write(T_XML_COMMENT_OPEN);
+  const String16& text = val();
+  if (text.length() && text[0] == '/') write(T_SPACE);
+  write(text);
+  write(T_XML_COMMENT_CLOSE);
+}
+
 void Parser::parse_regexp() {
   if (!scanner->scan_regexp()) raise_error("RegExp Syntax error");
   pass_through();
@@ -276,7 +389,9 @@ void Parser::parse_if() {
   advance();
   flush_before();
   after_if_condition = true;
+  enter_nesting();  // `if (a) if (b) ...` nests without brackets
   parse_element();
+  leave_nesting();
   after_if_condition = false;
 }
 
@@ -338,9 +453,7 @@ void Parser::parse_operand() {
         // captured initialiser the surrounding comment is closed around it.
         if (capturing) write_out_only(T_COMMENT_CLOSE);
         in_field_comment = false;
-        write(T_XML_COMMENT_OPEN);
-        write_value();
-        write(T_XML_COMMENT_CLOSE);
+        write_xml_comment();
         if (capturing) write_out_only(T_COMMENT_OPEN);
         in_field_comment = true;
         comment_last_star = false;
@@ -348,9 +461,15 @@ void Parser::parse_operand() {
       case DOLLAR_BRACE:
         parse_template();
         break;
+      case LBRACE:
+        if (in_attribute_value) {
+          parse_object_literal();
+          break;
+        }
+        dispatch(false);
+        break;
       case LPAREN:
       case LBRACK:
-      case LBRACE:
         dispatch(false);
         break;
       case INC:

@@ -148,6 +148,9 @@ class Parser : public Object {
   void parse_template();
   bool expression_may_start(bool after_if) const;
   void parse_regexp();
+  void write_xml_comment();
+  void parse_object_literal();
+  static bool is_reserved_name(const String16& name);
   void enter_nesting();
   void leave_nesting() { nesting--; }
 

@@ -192,6 +192,7 @@ Scanner::~Scanner() {
 uint32_t Scanner::next() {
   if (lookahead_pending) fill_lookahead();
   previous_type = current->type;
+  previous_start = current->start;
   std::swap(current, lookahead);
   lookahead_pending = true;
   return current->type;

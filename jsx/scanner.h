@@ -140,6 +140,7 @@ class Scanner : public Object {
   TokenData* current;
   TokenData* lookahead;
   uint32_t previous_type = ILLEGAL;
+  uint32_t previous_start = 0;  // where the token before `current` began
   bool clean_comment;
 
  private:

@@ -1,2 +1,2 @@
-x = {vx:0,v:[ul,[],[(items.map(i => {vx:0,v:[li,[],[(i)]]}))]]};
+x = {vx:0,v:[ul,[],[(items.map(i => ({vx:0,v:[li,[],[(i)]]})))]]};
 

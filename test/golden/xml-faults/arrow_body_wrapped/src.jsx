@@ -1,0 +1,3 @@
+x = items.map((i) => <li>${i}</li>);
+y = items.map(i =>
+  <li/>);

@@ -1,0 +1,3 @@
+function f() { return __vx(Item,[]); }
+x = typeof __vx(A,[]);
+

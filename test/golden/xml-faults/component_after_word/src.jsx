@@ -1,0 +1,2 @@
+function f() { return<vx:Item/>; }
+x = typeof<vx:A/>;

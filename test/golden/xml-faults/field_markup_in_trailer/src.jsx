@@ -1,0 +1,6 @@
+class A {
+  v = <div
+    vdata={d}>
+    a
+  </div>;
+}
