@@ -129,6 +129,13 @@ uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
   return p;
 }
 
+// Set bits of a mask; line feeds are rare, so the loop usually does nothing.
+inline uint32_t count_bits(unsigned m) {
+  uint32_t n = 0;
+  for (; m; m &= m - 1) n++;
+  return n;
+}
+
 // Index of the first '*' at or after p (or n); line feeds skipped on the way are
 // added to `line_feeds`.
 uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
@@ -140,10 +147,10 @@ uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_fee
     unsigned f = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf));
     if (m) {
       unsigned at = (unsigned)__builtin_ctz(m);
-      line_feeds += (uint32_t)__builtin_popcount(f & ((1u << at) - 1)) / 2;
+      line_feeds += count_bits(f & ((1u << at) - 1)) / 2;
       return p + at / 2;
     }
-    line_feeds += (uint32_t)__builtin_popcount(f) / 2;
+    line_feeds += count_bits(f) / 2;
     p += 8;
   }
   while (p < n && s[p] != '*') {
