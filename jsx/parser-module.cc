@@ -236,13 +236,16 @@ void Parser::parse_import() {
     flush_before();
     String16 name = val();
     advance();
+    // The blank before `from` or `,` is not written, but its line feeds are.
     if (type() == FROM) {
       write(name);
+      keep_line_feeds();
       expect(T_ASSIGN, STRING_LITERAL);
       write_require_call();
       write(T_PERIOD);
       write(T_DEFAULT);
     } else if (type() == COMMA) {
+      keep_line_feeds();
       expect(T_LBRACE, LBRACE);
       write(T_DEFAULT);
       write(T_COLON);
@@ -269,6 +272,7 @@ void Parser::parse_import() {
   }
   if (t == MUL || t == LBRACE) {
     if (t == MUL) {
+      keep_line_feeds();  // the blank before `*` is not written
       expect(T_CONST, AS);
       advance();
       if (!is_binding_name(type())) syntax_error();

@@ -29,6 +29,15 @@ void Parser::write_moved(String16& text) {
   push_moved_to(out, text);
 }
 
+void Parser::keep_line_feeds() {
+  TokenData* t = cur();
+  String16 before = scanner->take_before(t);
+  for (uint32_t i = 0; i < before.length(); i++) {
+    if (before[i] == '\n') write(T_LF);
+  }
+  t->before = String16();
+}
+
 void Parser::flush_before_text() {
   TokenData* t = scanner->current;
   if (t->before_is_range) {

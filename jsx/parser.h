@@ -125,6 +125,9 @@ class Parser : public Object {
     flush_before_text();
   }
   void flush_before_text();
+  // Drops the current token's `before` but keeps its line feeds, so later lines stay
+  // in place where a rewrite leaves that whitespace out.
+  void keep_line_feeds();
   void pass_through() {
     flush_before();
     write_value();

@@ -1,2 +1,3 @@
-const { default:A,b} = require('m');
+const 
+{ default:A,b} = require('m');
 

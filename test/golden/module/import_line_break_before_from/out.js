@@ -1,3 +1,4 @@
-const View= require('view').default;
+const View
+= require('view').default;
 View.run();
 

@@ -1,2 +1,3 @@
+
 const  ns = require('ns');
 
