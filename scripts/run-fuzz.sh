@@ -8,5 +8,5 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 cp -r "$ROOT/test/fuzz/corpus/." "$WORK/" 2>/dev/null || true
-"$FUZZER" -max_total_time="$SECONDS_LIMIT" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+"$FUZZER" -artifact_prefix="$WORK/../fuzz-crash-" -max_total_time="$SECONDS_LIMIT" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
   -print_final_stats=1 "$WORK"
