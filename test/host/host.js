@@ -13,10 +13,14 @@
 //   exports            one property per exported name, 'default' for the default export.
 //   module._export     assigned by `export {a, b}`: the properties are merged into exports.
 //   __extend(p, m, f)  class fields: defines each member of m on the prototype p.
-//   __vx(T, attrs)     a view component in markup: returns {vx: 'component', type: T, attrs}.
+//   __vx(T, attrs)     a view component in markup: returns {vx: 'component', type: T, attrs}
+//                      (view.js), with a vdata attribute as a third argument.
 //
 // The built-in module 'nubrix:host' exports `Notifier`, a base class for classes with
 // `event onX;` declarations (getNoticer, addDefaultListener, $trigger), and `Event`.
+// 'nubrix:view' exports `interpret` (a compiled view value to a plain tree), `print`
+// (the tree as indented text), `render` (both), `tag` (a named function to use as a tag)
+// and `__vx`; see view.js.
 //
 // The module body runs in strict mode, as an ES module does. The compiled text keeps the
 // source's line numbers, so stack traces name the source file and line.
@@ -29,6 +33,8 @@ const os = require('os');
 const path = require('path');
 const vm = require('vm');
 const { createRequire } = require('module');
+const view = require('./view.js');
+const { __vx } = view;
 
 // The notification part of the framework's view classes, reduced to what compiled event
 // members call: `get onX()` returns the noticer, `set onX(f)` replaces the default
@@ -100,7 +106,8 @@ class Notifier {
   }
 }
 
-const builtins = { 'nubrix:host': { Notifier, Event, Noticer } };
+// 'nubrix:view' interprets and prints the values that markup compiles to (view.js).
+const builtins = { 'nubrix:host': { Notifier, Event, Noticer }, 'nubrix:view': view };
 
 // Defines class fields on the prototype, as the compiler's trailer
 // `__extend(Class.prototype, {field: value, ...}, 1)` asks: writable, configurable and,
@@ -111,13 +118,6 @@ function __extend(proto, members, flag) {
     Object.defineProperty(proto, key, { value: members[key], writable: true, configurable: true, enumerable: false });
   }
   return proto;
-}
-
-// View components in markup: `<vx:Item key="a"/>` compiles to `__vx(Item, attrs)`, with
-// a `vdata` attribute as a third argument. What a component means is the view runtime's
-// business, so the host only records the call for it to interpret.
-function __vx(type, attrs, vdata) {
-  return { vx: 'component', type, attrs, vdata };
 }
 
 class CompileError extends Error {}
