@@ -1,5 +1,6 @@
 #include "jsx/parser.h"
 
+#include "utils/codec.h"
 #include "utils/error.h"
 
 namespace nubrix {
@@ -27,6 +28,27 @@ void Parser::write_moved(String16& text) {
     return;
   }
   push_moved_to(out, text);
+}
+
+Buffer Parser::output_utf8() {
+  flush_pending();
+  uint32_t count = main_output.length();
+  ArrayBuffer<const uint16_t*> pieces(count);
+  ArrayBuffer<uint32_t> lengths(count);
+  uint32_t i = 0;
+  for (const String16& piece : main_output) {
+    pieces[i] = piece.data();
+    lengths[i] = piece.length();
+    // Pieces end at token boundaries, so no surrogate pair is ever split; should one
+    // be, the joined text is encoded instead.
+    uint16_t last = piece.length() ? piece[piece.length() - 1] : 0;
+    if ((last & 0xFC00) == 0xD800 && i + 1 < count) {
+      String16 text = main_output.join();
+      return utf16_to_utf8(text.data(), text.length());
+    }
+    i++;
+  }
+  return utf16_to_utf8(pieces.data(), lengths.data(), count);
 }
 
 void Parser::keep_line_feeds() {

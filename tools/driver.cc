@@ -34,9 +34,11 @@ String16 transform_js(const String& path, const String16& source, bool clean_com
 int transpile(const String& path, const String16& source, Buffer& out, bool is_jsx,
               bool clean_comment) {
   try {
-    String16 text = is_jsx ? transform_jsx(path, source, clean_comment)
-                           : transform_js(path, source, clean_comment);
-    out = utf16_to_utf8(text.data(), text.length());
+    // Same result as encoding transform_jsx/transform_js's joined text, without
+    // the joined copy.
+    Parser parser(source, path, is_jsx, clean_comment);
+    parser.transform();
+    out = parser.output_utf8();
   } catch (const Error& e) {
     log(e.message());
     return 1;

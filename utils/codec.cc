@@ -808,6 +808,23 @@ ArrayBuffer<uint16_t> utf8_to_utf16(const char* source, uint32_t length, uint32_
 // `length` bytes suffice and the block is cut to size at the end. When that bound is
 // beyond the limit the exact size is counted first: the named form's count, less two
 // bytes for every surrogate pair.
+Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uint32_t count) {
+  uint64_t total = 0;
+  for (uint32_t i = 0; i < count; i++) total += lengths[i];
+  if (total == 0) return empty_result<char>();
+  uint64_t size = total * 3;
+  if (size >= kMaxLength) {
+    size = 0;
+    for (uint32_t i = 0; i < count; i++) size += utf8_size(pieces[i], lengths[i]);
+  }
+  Output<char> out(size);
+  char* o = out.data();
+  for (uint32_t i = 0; i < count; i++) {
+    o = utf8_fill16<true>(pieces[i], lengths[i], o, out.data() + size);
+  }
+  return out.finish((uint32_t)(o - out.data()));
+}
+
 Buffer utf16_to_utf8(const uint16_t* source, uint32_t length) {
   if (length == 0) return empty_result<char>();
   uint64_t size = (uint64_t)length * 3;
