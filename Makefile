@@ -14,7 +14,9 @@ build: setup
 	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@$(CMAKE) --build build -j $(JOBS)
 
-run: build
+run: setup
+	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@$(CMAKE) --build build -j $(JOBS) --target jsxc
 	@sh scripts/run-examples.sh build/jsxc
 
 test: setup test-normal test-asan test-tsan fuzz
