@@ -561,7 +561,18 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const Buffer& data)
   return write_file_safe_sync(path, data.data(), data.length());
 }
 
-bool FileHelper::cp_sync(const String& source, const String& target, const bool* stop) {
+namespace {
+
+// The stop flags may be set on another thread while an operation reads them.
+bool stop_set(const bool* stop) {
+  return stop && __atomic_load_n(stop, __ATOMIC_ACQUIRE);
+}
+bool stop_set(const std::atomic<bool>* stop) {
+  return stop && stop->load(std::memory_order_acquire);
+}
+
+template <typename Flag>
+bool copy_file(const String& source, const String& target, const Flag* stop) {
   int fd = open_fd(sys(source), FOPEN_R, (int)default_file_mode());
   if (fd < 0) throw_uv_error(fd, source.c_str());
   Fd in(fd);
@@ -591,11 +602,17 @@ bool FileHelper::cp_sync(const String& source, const String& target, const bool*
     if (n == 0) break;
     int64_t w = write_all(out.get(), chunk.data(), (uint64_t)n);
     if (w < 0) throw_uv_error((int)w, target.c_str());
-    if (stop && *stop) return false;
+    if (stop_set(stop)) return false;
   }
   r = out.close();
   if (r < 0) throw_uv_error(r, target.c_str());
   return true;
+}
+
+}  // namespace
+
+bool FileHelper::cp_sync(const String& source, const String& target, const bool* stop) {
+  return copy_file(source, target, stop);
 }
 
 Array<Dirent> FileHelper::ls_sync(const String& path) {
@@ -620,6 +637,156 @@ Array<Dirent> FileHelper::ls_sync(const String& path) {
     out.push(Dirent(name, full, type));
   }
   return out;
+}
+
+// ---- the tree walk and the recursive operations -----------------------------
+
+namespace {
+
+// Fires the callback for each entry, descending into folders before or after it.
+bool visit(Array<Dirent>& entries, const Callback& cb, bool children_first) {
+  for (uint32_t i = 0; i < entries.length(); i++) {
+    Dirent& entry = entries[i];
+    if (children_first && entry.type == FTYPE_DIR) {
+      Array<Dirent> children = FileHelper::ls_sync(entry.pathname);
+      if (!visit(children, cb, children_first)) return false;
+    }
+    if (sync_callback(cb, nullptr, &entry) == 0) return false;
+    if (!children_first && entry.type == FTYPE_DIR) {
+      Array<Dirent> children = FileHelper::ls_sync(entry.pathname);
+      if (!visit(children, cb, children_first)) return false;
+    }
+  }
+  return true;
+}
+
+String real_path(const String& path, const String& shown) {
+  Req req;
+  int r = uv_fs_realpath(loop(), &req.r, path.c_str(), nullptr);
+  if (r < 0) throw_uv_error(r, shown.c_str());
+  return String((const char*)req.r.ptr);
+}
+
+String with_slash(const String& path) {
+  return path.ends_with("/") ? path : path + "/";
+}
+
+// Makes `dest` a symbolic link with the same text as the link `source`.
+void copy_link(const String& source, const String& dest) {
+  Req link;
+  int r = uv_fs_readlink(loop(), &link.r, sys(source), nullptr);
+  if (r < 0) throw_uv_error(r, source.c_str());
+  Req req;
+  r = uv_fs_symlink(loop(), &req.r, (const char*)link.r.ptr, sys(dest), 0, nullptr);
+  if (r < 0) throw_uv_error(r, dest.c_str());
+}
+
+Dirent* entry_of(const SimpleEvent& evt) {
+  return static_cast<Dirent*>(evt.data);
+}
+
+}  // namespace
+
+bool FileHelper::each_sync(const String& path, const Callback& cb, bool children_first,
+                           bool tolerate_missing_root) {
+  String resolved = Path::resolve(path);
+  // The resolved form has no trailing "/", so a link given as "link/" is the link too.
+  uv_stat_t st;
+  int r = stat_path(Path::strip_scheme(resolved.c_str()), &st, false);
+  if (r < 0) {
+    if (tolerate_missing_root) return false;
+    throw_uv_error(r, path.c_str());
+  }
+  Array<Dirent> root;
+  root.push(Dirent(Path::basename(path), resolved, file_type_of_mode(st.st_mode)));
+  return visit(root, cb, children_first);
+}
+
+bool FileHelper::chmod_r_sync(const String& path, uint32_t mode, const std::atomic<bool>* stop) {
+  Callback cb([&](SimpleEvent& evt) {
+    if (stop_set(stop)) return;
+    Dirent* entry = entry_of(evt);
+    // chmod would change the link's target, which may lie outside the tree.
+    if (entry->type != FTYPE_LINK) chmod_sync(entry->pathname, mode);
+    evt.return_value = 1;
+  });
+  return each_sync(path, cb, false, false);
+}
+
+bool FileHelper::chown_r_sync(const String& path, uint32_t owner, uint32_t group,
+                              const std::atomic<bool>* stop) {
+  Callback cb([&](SimpleEvent& evt) {
+    if (stop_set(stop)) return;
+    Dirent* entry = entry_of(evt);
+    Req req;
+    int r = uv_fs_lchown(loop(), &req.r, sys(entry->pathname), (uv_uid_t)owner, (uv_gid_t)group,
+                         nullptr);
+    if (r < 0) throw_uv_error(r, entry->pathname.c_str());
+    evt.return_value = 1;
+  });
+  return each_sync(path, cb, false, false);
+}
+
+bool FileHelper::remove_r_sync(const String& path, const std::atomic<bool>* stop) {
+  Callback cb([&](SimpleEvent& evt) {
+    if (stop_set(stop)) return;
+    Dirent* entry = entry_of(evt);
+    if (entry->type == FTYPE_DIR) {
+      rmdir_sync(entry->pathname);
+    } else {
+      unlink_sync(entry->pathname);
+    }
+    evt.return_value = 1;
+  });
+  return each_sync(path, cb, true, true);
+}
+
+bool FileHelper::copy_r_sync(const String& source, const String& target,
+                             const std::atomic<bool>* stop) {
+  // The target's folder must exist; a target in the working folder or in "/" has one.
+  String target_root = Path::resolve(target);
+  String target_sys = Path::strip_scheme(target_root);
+  String folder = Path::dirname(target_sys);
+  if (folder.is_empty()) folder = "/";
+  uv_stat_t st;
+  if (stat_path(folder.c_str(), &st) < 0 || !S_ISDIR(st.st_mode)) return false;
+
+  // A folder copied into itself would grow while it is being walked.
+  String source_root = Path::resolve(source);
+  String source_sys = Path::strip_scheme(source_root);
+  int r = stat_path(source_sys.c_str(), &st, false);
+  if (r < 0) throw_uv_error(r, source.c_str());
+  if (S_ISDIR(st.st_mode)) {
+    String inside = with_slash(real_path(source_sys, source));
+    String dest = with_slash(real_path(folder, target)) + Path::basename(target_sys);
+    if (with_slash(dest).starts_with(inside)) {
+      throw Error(ERR_BAD_ARGUMENT, "cannot copy %s into itself, %s", source.c_str(),
+                  target.c_str());
+    }
+  }
+
+  uint32_t source_length = source_root.length();
+  Callback cb([&](SimpleEvent& evt) {
+    Dirent* entry = entry_of(evt);
+    String dest = target_root + entry->pathname.substring(source_length, entry->pathname.length());
+    switch (entry->type) {
+      case FTYPE_FILE:
+        evt.return_value = copy_file(entry->pathname, dest, stop) ? 1 : 0;
+        break;
+      case FTYPE_DIR:
+        mkdir_sync(dest, default_mode());
+        evt.return_value = 1;
+        break;
+      case FTYPE_LINK:
+        copy_link(entry->pathname, dest);
+        evt.return_value = 1;
+        break;
+      default:  // FIFOs, sockets and devices are not copied: the walk ends
+        break;
+    }
+    if (stop_set(stop)) evt.return_value = 0;
+  });
+  return each_sync(source, cb, false, false);
 }
 
 }  // namespace nubrix

@@ -12,9 +12,11 @@
 
 #include <uv.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "utils/buffer.h"
+#include "utils/cb.h"
 #include "utils/object.h"
 #include "utils/string.h"
 
@@ -164,10 +166,40 @@ class FileHelper {
   static int64_t write_file_safe_sync(const String& path, const Buffer& data);
 
   // Copies one file in 512 KiB chunks. Returns false when the stop flag (may be
-  // null) was set after a chunk. Copying a file onto itself throws and changes nothing.
+  // null) was set after a chunk; it is read atomically, so another thread may set it
+  // with an atomic store (__atomic_store_n). Copying a file onto itself throws and changes nothing.
   static bool cp_sync(const String& source, const String& target, const bool* stop = nullptr);
   // The entries of a folder in byte order of their names, without "." and "..".
   [[nodiscard]] static Array<Dirent> ls_sync(const String& path);
+
+  // The tree walk. Fires the callback once for every entry of the tree with the entry's
+  // Dirent as the event's data: a folder before its entries (parents first) or after
+  // them (children first). A return_value left at 0 ends the walk with false; errors
+  // thrown by the callback pass through. The root's type is read without following a
+  // symbolic link, and links below it are never followed either, so the walk stays
+  // inside the tree. A missing root returns false when tolerated, else throws.
+  static bool each_sync(const String& path, const Callback& cb, bool children_first = false,
+                        bool tolerate_missing_root = false);
+
+  // Recursive operations over the walk. Each returns false when it was ended early by
+  // the stop flag (may be null; another thread may set it) and throws at the first
+  // failing entry (entries already handled stay handled). None follows a symbolic link:
+  // chmod leaves links alone (a link has no mode of its own on Linux), chown changes
+  // the link itself, remove unlinks it.
+  static bool chmod_r_sync(const String& path, uint32_t mode,
+                           const std::atomic<bool>* stop = nullptr);
+  static bool chown_r_sync(const String& path, uint32_t owner, uint32_t group,
+                           const std::atomic<bool>* stop = nullptr);
+  // A missing path returns false.
+  static bool remove_r_sync(const String& path, const std::atomic<bool>* stop = nullptr);
+  // Copies a file to the target path, or a folder tree to a new folder at the target
+  // path (an existing target throws). Symbolic links are copied as links with the same
+  // text. Returns false without touching anything when the target's folder does not
+  // exist, and false after the entry that met another kind of file (a FIFO, a socket,
+  // a device), which is not copied. A target inside the source folder throws.
+  // The stop flag is also read between the chunks of a file.
+  static bool copy_r_sync(const String& source, const String& target,
+                          const std::atomic<bool>* stop = nullptr);
 };
 
 }  // namespace nubrix
