@@ -135,6 +135,12 @@ class Thread::Inl {
   static void exit(int code, bool forced = true);
   // Installs the two exit hooks (null: none); each takes and returns the exit code.
   static void set_exit_hooks(ExitHook first, ExitHook second);
+
+  // Internal steps shared by abort, the exit handler and the thread's end.
+  static void abort_record(Thread* t);  // under the global mutex
+  static void set_abort(Thread* t);
+  static RunLoop* loop_of(Thread* t);
+  static void free_record(Thread* t);
 };
 
 class RunLoop : public Object, public PostMessage {
@@ -245,6 +251,11 @@ class KeepLoop : public Object, public PostMessage {
   String name_;
   bool clean_;
 };
+
+// The reporting pattern of the asynchronous classes: with a loop, a heap copy of the
+// error goes to the callback on that loop (`async_callback`); without one the callback
+// fires at once on the calling thread with the error as it stands.
+void report_error(PostMessage* loop, const Error& error, const Callback& cb);
 
 }  // namespace nubrix
 

@@ -1,0 +1,609 @@
+// Run loops on real framework threads and real libuv loops: ordering, delays,
+// cancellation inside a dispatch, keeps, post_sync in every ending, thread-pool work,
+// run(0) racing posts, keep-alive, async_callback. Waits are on conditions, bounded by a
+// watchdog; racy scenarios repeat many times.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "utils/console.h"
+#include "utils/loop.h"
+#include "utils/util.h"
+
+using namespace nubrix;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+namespace {
+
+// Four pool threads, whatever the environment says (read when the pool starts).
+const bool pool_size_set = (setenv("UV_THREADPOOL_SIZE", "4", 1), true);
+
+constexpr int kWatchdogSeconds = 20;
+
+template <typename F>
+bool wait_until(F done) {
+  auto end = steady_clock::now() + std::chrono::seconds(kWatchdogSeconds);
+  while (!done()) {
+    if (steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return true;
+}
+
+// Keeps every logged line so tests can look for the runtime's diagnostics.
+class CaptureConsole : public Console {
+ public:
+  void log(const String& text) override {
+    std::lock_guard<std::mutex> l(mutex_);
+    lines_.push_back(text.c_str());
+  }
+  int count(const char* text) {
+    std::lock_guard<std::mutex> l(mutex_);
+    int n = 0;
+    for (auto& s : lines_) n += s == text;
+    return n;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+CaptureConsole* capture = nullptr;
+
+class CaptureEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    capture = new CaptureConsole();
+    set_console(capture);
+  }
+};
+const auto* capture_env = ::testing::AddGlobalTestEnvironment(new CaptureEnvironment());
+
+// A framework thread running a loop held open by a keep until `finish`.
+class LoopThread {
+ public:
+  explicit LoopThread(int64_t keep_alive_us = 0) {
+    id_ = Thread::spawn(
+        [this, keep_alive_us](Thread&) {
+          RunLoop* loop = RunLoop::current();
+          keep_ = loop->keep_alive("LoopThread");
+          loop_.store(loop);
+          loop->run(keep_alive_us);
+          ended_run_.store(true);
+          return 0;
+        },
+        "loop thread");
+    EXPECT_TRUE(wait_until([this] { return loop_.load() != nullptr; }));
+  }
+  ~LoopThread() { finish(); }
+  RunLoop* loop() const { return loop_.load(); }
+  KeepLoop* keep() const { return keep_; }
+  std::thread::id id() const { return id_; }
+  bool ended_run() const { return ended_run_.load(); }
+  // Releases the keep and waits for the thread's end.
+  void finish() {
+    if (keep_) {
+      KeepLoop* k = keep_;
+      keep_ = nullptr;
+      k->release();
+    }
+    Thread::wait_for_end(id_, (int64_t)kWatchdogSeconds * 1000000);
+  }
+
+ private:
+  std::thread::id id_;
+  std::atomic<RunLoop*> loop_{nullptr};
+  std::atomic<bool> ended_run_{false};
+  KeepLoop* keep_ = nullptr;
+};
+
+// Blocks the loop inside one message until released.
+class Blocker {
+ public:
+  void post_to(RunLoop* loop) {
+    loop->post([this](SimpleEvent&) {
+      entered_.store(true);
+      wait_until([this] { return released_.load(); });
+      left_.store(true);
+    });
+    EXPECT_TRUE(wait_until([this] { return entered_.load(); }));
+  }
+  // Lets the message end and waits until it has stopped using this object.
+  void release() {
+    released_.store(true);
+    EXPECT_TRUE(wait_until([this] { return left_.load(); }));
+  }
+  ~Blocker() {
+    if (entered_.load() && !released_.load()) release();
+  }
+
+ private:
+  std::atomic<bool> entered_{false};
+  std::atomic<bool> released_{false};
+  std::atomic<bool> left_{false};
+};
+
+// An object that counts its destruction.
+class Counted : public Reference {
+ public:
+  explicit Counted(std::atomic<int>* ends) : ends_(ends) {}
+  ~Counted() override { ends_->fetch_add(1); }
+
+ private:
+  std::atomic<int>* ends_;
+};
+
+TEST(RunLoop, TwoProducersKeepTheirOrder) {
+  constexpr int kEach = 50000;
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  std::vector<int> last(2, -1);
+  std::atomic<int> received{0}, disorder{0};
+  auto producer = [&](int who, PostMessage* target) {
+    for (int i = 0; i < kEach; i++) {
+      uint32_t id = target->post([&, who, i](SimpleEvent&) {
+        if (i != last[who] + 1) disorder++;
+        last[who] = i;
+        received++;
+      });
+      if (id == 0) disorder++;
+    }
+  };
+  KeepLoop* keep = loop->keep_alive("producer");
+  std::thread a(producer, 0, loop), b(producer, 1, keep);
+  a.join();
+  b.join();
+  EXPECT_TRUE(wait_until([&] { return received.load() == 2 * kEach; }));
+  EXPECT_EQ(disorder.load(), 0);
+  keep->release();
+}
+
+TEST(RunLoop, DelayedMessageDoesNotBlockAndKeepsItsPlace) {
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  std::mutex m;
+  std::vector<char> order;
+  auto mark = [&](char c) {
+    return Callback([&, c](SimpleEvent&) {
+      std::lock_guard<std::mutex> l(m);
+      order.push_back(c);
+    });
+  };
+  loop->post([&](SimpleEvent&) {
+    loop->post(mark('D'), 20000);
+    loop->post(mark('A'));
+    // D falls due before the next dispatch; C, posted after it, must follow it.
+    std::this_thread::sleep_for(milliseconds(30));
+    loop->post(mark('C'));
+  });
+  ASSERT_TRUE(wait_until([&] {
+    std::lock_guard<std::mutex> l(m);
+    return order.size() == 3;
+  }));
+  // D fell due while the first message slept and was posted before A: it keeps its place.
+  EXPECT_EQ(std::string(order.begin(), order.end()), "DAC");
+
+  // Later undelayed messages run while the delayed one waits.
+  std::atomic<int> step{0};
+  std::atomic<int> undelayed_before{-1};
+  loop->post([&](SimpleEvent&) { undelayed_before.store(step.load()); }, 300000);
+  for (int i = 0; i < 10; i++) loop->post([&](SimpleEvent&) { step++; });
+  ASSERT_TRUE(wait_until([&] { return undelayed_before.load() >= 0; }));
+  EXPECT_EQ(undelayed_before.load(), 10);
+}
+
+TEST(RunLoop, CancelAndCleanKeepInsideOneDispatch) {
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  for (int round = 0; round < 300; round++) {
+    Blocker blocker;
+    blocker.post_to(loop);
+    std::atomic<uint32_t> victim{0};
+    std::atomic<int> ran{0}, after{0};
+    KeepLoop* clean = loop->keep_alive("clean", true);
+    // All of these wait behind the blocker and fire in one dispatch.
+    loop->post([&](SimpleEvent&) { loop->cancel(victim.load()); });
+    loop->post([&, clean](SimpleEvent&) { clean->release(); });
+    victim.store(loop->post([&](SimpleEvent&) { ran++; }));
+    clean->post([&](SimpleEvent&) { ran++; });
+    clean->post([&](SimpleEvent&) { ran++; });
+    loop->post([&](SimpleEvent&) { after++; });
+    loop->cancel(0);  // does nothing
+    blocker.release();
+    ASSERT_TRUE(wait_until([&] { return after.load() == 1; }));
+    ASSERT_EQ(ran.load(), 0) << "round " << round;
+  }
+}
+
+TEST(RunLoop, PostSyncFromOwnerAndFromAnotherThread) {
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  std::atomic<bool> inner_ran{false}, ran_before_return{false};
+  loop->post([&](SimpleEvent&) {
+    loop->post_sync([&](SimpleEvent&) { inner_ran.store(true); });
+    ran_before_return.store(inner_ran.load());
+  });
+  ASSERT_TRUE(wait_until([&] { return inner_ran.load(); }));
+  EXPECT_TRUE(wait_until([&] { return ran_before_return.load(); }));
+
+  for (int i = 0; i < 200; i++) {
+    std::thread::id ran_on;
+    Object* data = nullptr;
+    loop->post_sync([&](SimpleEvent& e) {
+      ran_on = std::this_thread::get_id();
+      data = e.data;
+    });
+    ASSERT_EQ(ran_on, lt.id());
+    ASSERT_EQ(data, loop);
+  }
+}
+
+// A thread that post_syncs and records whether the call has returned.
+struct SyncCaller {
+  std::atomic<bool> returned{false};
+  std::atomic<bool> fired{false};
+  std::thread thread;
+  void start(RunLoop* loop) {
+    thread = std::thread([this, loop] {
+      loop->post_sync([this](SimpleEvent&) { fired.store(true); });
+      returned.store(true);
+    });
+  }
+  ~SyncCaller() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
+TEST(RunLoop, PostSyncReturnsWhenOwnerAborted) {
+  for (int round = 0; round < 50; round++) {
+    LoopThread lt;
+    Blocker blocker;
+    blocker.post_to(lt.loop());
+    SyncCaller caller;
+    caller.start(lt.loop());
+    Thread::abort(lt.id());
+    blocker.release();
+    ASSERT_TRUE(wait_until([&] { return caller.returned.load(); })) << "round " << round;
+    EXPECT_FALSE(caller.fired.load());
+  }
+}
+
+TEST(RunLoop, PostSyncReturnsWhenLoopDestroyed) {
+  for (int round = 0; round < 50; round++) {
+    std::atomic<RunLoop*> loop{nullptr};
+    std::atomic<bool> go{false};
+    std::thread::id id = Thread::spawn([&](Thread&) {
+      loop.store(RunLoop::current());
+      wait_until([&] { return go.load(); });
+      return 0;  // never runs the loop: its queue dies with it
+    });
+    ASSERT_TRUE(wait_until([&] { return loop.load() != nullptr; }));
+    SyncCaller caller;
+    caller.start(loop.load());
+    ASSERT_TRUE(wait_until([&] { return loop.load()->is_alive(); }));  // queued
+    go.store(true);
+    ASSERT_TRUE(wait_until([&] { return caller.returned.load(); })) << "round " << round;
+    EXPECT_FALSE(caller.fired.load());
+    Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  }
+}
+
+TEST(RunLoop, PostSyncReturnsWhenCancelled) {
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  for (int round = 0; round < 50; round++) {
+    Blocker blocker;
+    blocker.post_to(loop);
+    std::atomic<uint32_t> predicted{0};
+    SyncCaller caller;
+    caller.thread = std::thread([&] {
+      // Nothing else takes ids meanwhile: the post_sync message gets the next one.
+      predicted.store(loop->post([](SimpleEvent&) {}) + 1);
+      loop->post_sync([&](SimpleEvent&) { caller.fired.store(true); });
+      caller.returned.store(true);
+    });
+    ASSERT_TRUE(wait_until([&] {
+      if (predicted.load()) loop->cancel(predicted.load());
+      return caller.returned.load();
+    }));
+    blocker.release();
+    EXPECT_FALSE(caller.fired.load());
+  }
+}
+
+TEST(RunLoop, WorkDoneOnOwnerThread) {
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  std::atomic<int> done{0};
+  std::atomic<bool> wrong_thread{false};
+  for (int i = 0; i < 100; i++) {
+    uint32_t id = loop->work(
+        [&](SimpleEvent& e) {
+          if (std::this_thread::get_id() == lt.id() || e.data != loop) wrong_thread.store(true);
+        },
+        [&](SimpleEvent& e) {
+          if (std::this_thread::get_id() != lt.id() || e.data != loop) wrong_thread.store(true);
+          done++;
+        },
+        "work");
+    ASSERT_NE(id, 0u);
+  }
+  ASSERT_TRUE(wait_until([&] { return done.load() == 100; }));
+  EXPECT_FALSE(wrong_thread.load());
+}
+
+TEST(RunLoop, CancelledWorkHasNoDone) {
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  std::atomic<int> started{0}, blockers_done{0}, victim_ran{0}, victim_done{0};
+  std::atomic<bool> release{false};
+  for (int i = 0; i < 4; i++) {
+    loop->work(
+        [&](SimpleEvent&) {
+          started++;
+          wait_until([&] { return release.load(); });
+        },
+        [&](SimpleEvent&) { blockers_done++; }, "blocker");
+  }
+  ASSERT_TRUE(wait_until([&] { return started.load() == 4; }));  // the pool is full
+  uint32_t id = loop->work([&](SimpleEvent&) { victim_ran++; },
+                           [&](SimpleEvent&) { victim_done++; }, "victim");
+  loop->cancel_work(id);
+  // The cancel is a message after the submission: once it has fired, release the pool.
+  std::atomic<bool> cancelled{false};
+  loop->post([&](SimpleEvent&) { cancelled.store(true); });
+  ASSERT_TRUE(wait_until([&] { return cancelled.load(); }));
+  release.store(true);
+  ASSERT_TRUE(wait_until([&] { return blockers_done.load() == 4; }));
+  // The pool starts works in submission order: once a later work has run, the victim
+  // would have started.
+  std::atomic<bool> tail{false};
+  loop->work([](SimpleEvent&) {}, [&](SimpleEvent&) { tail.store(true); }, "tail");
+  ASSERT_TRUE(wait_until([&] { return tail.load(); }));
+  std::atomic<bool> settled{false};
+  loop->post([&](SimpleEvent&) { settled.store(true); });
+  ASSERT_TRUE(wait_until([&] { return settled.load(); }));
+  EXPECT_EQ(victim_ran.load(), 0);
+  EXPECT_EQ(victim_done.load(), 0);
+}
+
+TEST(RunLoop, ThreadEndsWhileWorksBlockInThePool) {
+  std::atomic<bool> release{false};
+  std::atomic<int> started{0}, done{0};
+  std::atomic<bool> body_returned{false};
+  std::thread::id id = Thread::spawn([&](Thread&) {
+    RunLoop* loop = RunLoop::current();
+    for (int i = 0; i < 2; i++) {
+      loop->work(
+          [&](SimpleEvent&) {
+            started++;
+            wait_until([&] { return release.load(); });
+          },
+          [&](SimpleEvent&) { done++; }, "blocked work");
+    }
+    loop->post([&, loop](SimpleEvent&) {
+      wait_until([&] { return started.load() == 2; });
+      loop->stop();
+    });
+    loop->run(0);
+    body_returned.store(true);
+    return 0;
+  });
+  // The loop is destroyed with both works in flight: logged, then drained.
+  ASSERT_TRUE(wait_until(
+      [&] { return capture->count("RunLoop work not complete: \"blocked work\"") >= 2; }));
+  EXPECT_TRUE(body_returned.load());
+  release.store(true);
+  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  EXPECT_EQ(done.load(), 0);
+}
+
+TEST(RunLoop, KeepsHoldTheLoopOpen) {
+  std::atomic<RunLoop*> loop{nullptr};
+  std::atomic<KeepLoop*> keep{nullptr};
+  std::atomic<bool> ended{false};
+  std::thread::id id = Thread::spawn([&](Thread&) {
+    RunLoop* l = RunLoop::current();
+    keep.store(l->keep_alive("holder"));
+    loop.store(l);
+    l->run(0);
+    ended.store(true);
+    return 0;
+  });
+  ASSERT_TRUE(wait_until([&] { return loop.load() != nullptr; }));
+  // Some dispatches pass; the keep keeps the loop running.
+  for (int i = 0; i < 20; i++) {
+    std::atomic<bool> ran{false};
+    loop.load()->post([&](SimpleEvent&) { ran.store(true); });
+    ASSERT_TRUE(wait_until([&] { return ran.load(); }));
+  }
+  EXPECT_FALSE(ended.load());
+  EXPECT_TRUE(loop.load()->is_running());
+  keep.load()->release();
+  ASSERT_TRUE(wait_until([&] { return ended.load(); }));
+  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+}
+
+TEST(RunLoop, KeepOutlivingItsLoopIsDetached) {
+  KeepLoop* keep = nullptr;
+  std::thread::id id = Thread::spawn([&](Thread&) {
+    keep = RunLoop::current()->keep_alive("left behind");
+    return 0;
+  });
+  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  ASSERT_NE(keep, nullptr);
+  EXPECT_GE(capture->count("RunLoop keep not release \"left behind\""), 1);
+  EXPECT_FALSE(keep->is_attached());
+  EXPECT_EQ(keep->post([](SimpleEvent&) {}), 0u);
+  keep->release();
+}
+
+TEST(RunLoop, RunZeroRacingAPost) {
+  std::atomic<RunLoop*> loop{nullptr};
+  std::atomic<int> runs{0};
+  std::atomic<bool> quit{false};
+  std::thread::id id = Thread::spawn([&](Thread&) {
+    RunLoop* l = RunLoop::current();
+    loop.store(l);
+    while (!quit.load()) {
+      l->run(0);
+      runs++;
+    }
+    return 0;
+  });
+  ASSERT_TRUE(wait_until([&] { return loop.load() != nullptr; }));
+  int late = 0;
+  for (int i = 0; i < 2000; i++) {
+    std::atomic<int> fired_in{-1};
+    loop.load()->post([&](SimpleEvent&) { fired_in.store(runs.load()); });
+    int posted_by = runs.load();
+    if (i % 3 == 0) loop.load()->stop();  // a stop that may go stale
+    ASSERT_TRUE(wait_until([&] { return fired_in.load() >= 0; })) << "message " << i;
+    if (fired_in.load() > posted_by + 1) late++;
+  }
+  EXPECT_EQ(late, 0);
+  quit.store(true);
+  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+}
+
+TEST(RunLoop, StaleStopDoesNotEndTheNextRun) {
+  // A stop queued for one run and left behind must not end the next one: the second
+  // run below is kept by a keep, so only a stop could end it.
+  for (int round = 0; round < 100; round++) {
+    std::atomic<RunLoop*> loop{nullptr};
+    std::atomic<bool> second_ended{false};
+    std::atomic<KeepLoop*> keep{nullptr};
+    std::thread::id id = Thread::spawn([&](Thread&) {
+      RunLoop* l = RunLoop::current();
+      loop.store(l);
+      l->post([l](SimpleEvent&) { l->stop(); });
+      l->post([l](SimpleEvent&) { l->stop(); });  // stale once the first has ended the run
+      l->run(0);
+      keep.store(l->keep_alive("second run"));
+      l->run(0);
+      second_ended.store(true);
+      return 0;
+    });
+    ASSERT_TRUE(wait_until([&] { return keep.load() != nullptr; }));
+    std::atomic<int> ran{0};
+    for (int i = 0; i < 3; i++) loop.load()->post([&](SimpleEvent&) { ran++; });
+    ASSERT_TRUE(wait_until([&] { return ran.load() == 3; }));
+    EXPECT_FALSE(second_ended.load()) << "round " << round;
+    keep.load()->release();
+    Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+    ASSERT_TRUE(second_ended.load());
+  }
+}
+
+TEST(RunLoop, KeepAliveTimeCountsFromTheLastActivity) {
+  std::atomic<RunLoop*> loop{nullptr};
+  std::atomic<int64_t> fired_at{0}, ended_at{0};
+  std::thread::id id = Thread::spawn([&](Thread&) {
+    RunLoop* l = RunLoop::current();
+    loop.store(l);
+    l->run(2000000);
+    ended_at.store(time_monotonic());
+    return 0;
+  });
+  ASSERT_TRUE(wait_until([&] { return loop.load() != nullptr && loop.load()->is_running(); }));
+  std::this_thread::sleep_for(milliseconds(1000));
+  ASSERT_NE(loop.load()->post([&](SimpleEvent&) { fired_at.store(time_monotonic()); }), 0u);
+  ASSERT_TRUE(wait_until([&] { return ended_at.load() != 0; }));
+  ASSERT_NE(fired_at.load(), 0);
+  EXPECT_GE(ended_at.load() - fired_at.load(), 1990000);
+  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+}
+
+TEST(AsyncCallback, DeliversOnTheLoopThreadAndReleasesOnce) {
+  LoopThread lt;
+  for (int i = 0; i < 100; i++) {
+    std::atomic<int> data_ends{0};
+    std::atomic<bool> right{false};
+    Counted* data = new Counted(&data_ends);
+    Error* error = new Error(-7, "failed");
+    async_callback(Callback([&, data](SimpleEvent& e) {
+                     right.store(std::this_thread::get_id() == lt.id() && e.data == data &&
+                                 e.error && e.error->code() == -7);
+                   }),
+                   error, data, lt.loop());
+    ASSERT_TRUE(wait_until([&] { return data_ends.load() == 1; }));
+    EXPECT_TRUE(right.load());
+    EXPECT_EQ(data_ends.load(), 1);
+  }
+}
+
+TEST(AsyncCallback, ReleasedOnceWhenTheLoopThreadEndsFirst) {
+  std::atomic<RunLoop*> loop{nullptr};
+  std::atomic<bool> go{false};
+  std::thread::id id = Thread::spawn([&](Thread&) {
+    loop.store(RunLoop::current());
+    wait_until([&] { return go.load(); });
+    return 0;
+  });
+  ASSERT_TRUE(wait_until([&] { return loop.load() != nullptr; }));
+  std::atomic<int> data_ends{0}, calls{0};
+  async_callback(Callback([&](SimpleEvent&) { calls++; }), new Error(-1, "x"),
+                 new Counted(&data_ends), loop.load());
+  go.store(true);
+  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  EXPECT_EQ(calls.load(), 0);
+  EXPECT_EQ(data_ends.load(), 1);
+}
+
+TEST(ReportError, ToALoopOrAtOnce) {
+  LoopThread lt;
+  std::atomic<int> code{0};
+  std::atomic<bool> on_loop{false};
+  report_error(lt.loop(), Error(-3, "late"), [&](SimpleEvent& e) {
+    on_loop.store(std::this_thread::get_id() == lt.id());
+    code.store(e.error->code());
+  });
+  ASSERT_TRUE(wait_until([&] { return code.load() == -3; }));
+  EXPECT_TRUE(on_loop.load());
+  int32_t now_code = 0;
+  report_error(nullptr, Error(-4, "now"), [&](SimpleEvent& e) { now_code = e.error->code(); });
+  EXPECT_EQ(now_code, -4);
+}
+
+// fatal() writes its report to standard output; a death test reads standard error.
+#define EXPECT_FATAL(statement, regex)      \
+  EXPECT_DEATH(                             \
+      {                                     \
+        fflush(stdout);                     \
+        dup2(STDERR_FILENO, STDOUT_FILENO); \
+        set_console(new Console());         \
+        statement;                          \
+      },                                    \
+      regex)
+
+TEST(RunLoopDeathTest, FatalChecks) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_FATAL(
+      RunLoop::current(),
+      "Can't get thread specific data\n#\n# Fatal error in utils/loop, line 676, func current");
+  EXPECT_FATAL(RunLoop::main_loop(), "line 676, func current");
+  EXPECT_FATAL(
+      {
+        LoopThread lt;
+        lt.loop()->run(0);
+      },
+      "Must run on the target thread\n#\n# Fatal error in utils/loop, line 366, func run");
+  EXPECT_FATAL(
+      {
+        LoopThread lt;
+        std::atomic<bool> never{false};
+        lt.loop()->post([&](SimpleEvent&) { lt.loop()->run(0); });
+        wait_until([&] { return never.load(); });
+      },
+      "# Fatal error in utils/loop, line 367, func run");
+}
+
+}  // namespace

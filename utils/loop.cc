@@ -1,0 +1,978 @@
+// Threads, process exit and run loops.
+//
+// Lock order, outermost first:
+//   global thread mutex -> a thread's mutex -> a loop's mutex -> a post_sync wait state's
+//   mutex; a ListenSignal's mutex is taken only under the global mutex (by the ending
+//   thread) or alone (by its waiter); the task registry mutex comes before a loop's mutex.
+// No lock of this file is held while a callback, a work, a keep or a task is fired or
+// released: entries are unlinked under the lock and released after every lock is
+// dropped (the released callback may own a KeepLoop or the last reference of a task,
+// whose destructors take these mutexes again).
+//
+// Thread ids are the system's, and the system reuses an id once its thread has ended.
+// A record leaves the thread map under the global mutex before its thread can end, and
+// every operation by id looks the record up under that mutex, so a stale id finds
+// either nothing (the operation does nothing) or a live framework thread that took the
+// id over; callers that keep ids (worker groups) drop them when the thread's body ends.
+#include "utils/loop.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <time.h>
+#include <uv.h>
+
+#include <chrono>
+#include <system_error>
+
+#include "utils/console.h"
+#include "utils/error.h"
+#include "utils/fs.h"
+#include "utils/util.h"
+
+namespace nubrix {
+
+namespace {
+
+// A waiter of wait_for_end, on its own stack.
+struct ListenSignal {
+  Thread* target;
+  std::mutex mutex;
+  std::condition_variable cond;
+  bool ended;
+};
+
+// The thread support. Created once before main and never destroyed: threads that
+// outlive the exit handler may still use it while the process ends.
+struct Runtime {
+  std::mutex mutex;
+  Map<std::thread::id, Thread*> threads;
+  List<ListenSignal*> waiters;
+  pthread_key_t key;
+};
+
+Runtime* runtime_state = nullptr;
+std::atomic<RunLoop*> main_loop_ptr{nullptr};
+std::atomic<std::thread::id> main_thread_id{std::thread::id()};
+std::atomic<int32_t> exit_count{0};
+std::atomic<int32_t> exit_call_count{0};
+std::atomic<bool> exit_waits_over{false};
+std::atomic<Thread::Inl::ExitHook> exit_hook1{nullptr};
+std::atomic<Thread::Inl::ExitHook> exit_hook2{nullptr};
+
+// Message, keep and work ids: never 0, which means "refused" or "all".
+uint32_t next_id() {
+  uint32_t id;
+  do id = iid32();
+  while (id == 0);
+  return id;
+}
+
+void nano_sleep(int64_t us) {
+  struct timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
+  while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
+  }
+}
+
+void thread_end(Thread* t);
+
+void key_destructor(void* value) {
+  // Reached only when a body left its thread without returning (pthread_exit): end it
+  // as the body would, with the record still visible to current().
+  Runtime* r = runtime_state;
+  pthread_setspecific(r->key, value);
+  thread_end((Thread*)value);
+}
+
+void process_exit_handler();
+
+void thread_initialize() {
+  atexit(process_exit_handler);
+  Runtime* r = new Runtime();
+  if (pthread_key_create(&r->key, key_destructor) != 0)
+    fatal("utils/loop", 96, "thread_initialize");
+  runtime_state = r;
+}
+
+Runtime* runtime() {
+  if (!runtime_state) runtime_initialize();
+  return runtime_state;
+}
+
+// Aborts every framework thread, stops its loop and waits up to one second for each;
+// with `forced` ends the process. Only the first entry does anything.
+void exit_body(int code, bool forced) {
+  if (exit_count.fetch_add(1) != 0) return;
+  Runtime* r = runtime();
+  List<std::thread::id> ids;
+  {
+    std::lock_guard<std::mutex> g(r->mutex);
+    for (auto it = r->threads.begin(); it != r->threads.end(); ++it) {
+      Thread* t = it.value();
+      Thread::Inl::abort_record(t);
+      ids.push(it.key());
+    }
+  }
+  for (auto it = ids.begin(); it != ids.end(); ++it) Thread::wait_for_end(*it, 1000000);
+  exit_waits_over.store(true);
+  if (forced) ::exit(code);
+}
+
+void process_exit_handler() {
+  exit_body(0, false);
+}
+
+// The start-up order, in one place.
+const bool runtime_initialized = (runtime_initialize(), true);
+
+}  // namespace
+
+void task_registry_initialize() {
+  // The task registry has no state of its own yet.
+}
+
+void runtime_initialize() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    default_mode();
+    task_registry_initialize();
+    thread_initialize();
+    main_thread_id.store(std::thread::id());
+  });
+}
+
+// ---------------------------------------------------------------------------------------
+// Threads
+
+Thread::Thread() : abort_(false), loop_(nullptr) {
+  for (uint32_t i = 0; i < kSpecificSlots; i++) specific_[i] = nullptr;
+}
+
+Thread::~Thread() = default;
+
+std::thread::id Thread::current_id() {
+  return std::this_thread::get_id();
+}
+
+Thread* Thread::current() {
+  return (Thread*)pthread_getspecific(runtime()->key);
+}
+
+bool Thread::is_main_thread() {
+  return main_thread_id.load() == std::this_thread::get_id();
+}
+
+bool Thread::is_process_exit() {
+  return exit_count.load() != 0;
+}
+
+RunLoop* Thread::loop() const {
+  std::lock_guard<std::mutex> g(runtime()->mutex);
+  return loop_;
+}
+
+namespace {
+
+void thread_body(Thread* t, Thread::Exec* exec) {
+  Runtime* r = runtime();
+  // The spawner holds the global mutex until id, name and flag are stored.
+  { std::lock_guard<std::mutex> gate(r->mutex); }
+  if (pthread_getspecific(r->key)) fatal("utils/loop", 100, "set_thread_specific_data");
+  pthread_setspecific(r->key, t);
+  if (!t->is_abort()) (*exec)(*t);
+  Thread::Inl::set_abort(t);
+  delete exec;
+  thread_end(t);
+}
+
+// The end of a framework thread: its loop is destroyed (still on this thread, with the
+// record in place), then the record leaves the map and the waiters are released.
+void thread_end(Thread* t) {
+  Runtime* r = runtime();
+  Thread::Inl::set_abort(t);
+  // Once the exit handler has given up waiting, the process is ending around this
+  // thread: its loop is left alone.
+  if (!exit_waits_over.load()) {
+    RunLoop* loop = Thread::Inl::loop_of(t);
+    if (loop) loop->release();
+  }
+  {
+    std::lock_guard<std::mutex> g(r->mutex);
+    r->threads.remove(t->id());
+    for (auto it = r->waiters.begin(); it != r->waiters.end(); ++it) {
+      ListenSignal* sig = *it;
+      if (sig->target != t) continue;
+      std::lock_guard<std::mutex> l(sig->mutex);
+      sig->target = nullptr;
+      sig->ended = true;
+      sig->cond.notify_all();
+    }
+  }
+  pthread_setspecific(r->key, nullptr);
+  Thread::Inl::free_record(t);
+}
+
+}  // namespace
+
+std::thread::id Thread::spawn(Exec exec, const String& name) {
+  Runtime* r = runtime();
+  std::lock_guard<std::mutex> g(r->mutex);
+  // Tested under the global mutex: the exit handler counts itself in before it takes
+  // the mutex, so a thread inserted here is seen by it.
+  if (exit_count.load() != 0) return std::thread::id();
+  Thread* t = new Thread();
+  Exec* body = new Exec(std::move(exec));
+  try {
+    std::thread sys(thread_body, t, body);
+    t->id_ = sys.get_id();
+    t->name_ = name;
+    t->abort_.store(false);
+    r->threads.set(t->id_, t);
+    sys.detach();
+  } catch (const std::system_error& e) {
+    delete body;
+    delete t;
+    throw Error(ERR_UNKNOWN, String::format("Cannot start thread: %s", e.what()));
+  }
+  return t->id_;
+}
+
+void Thread::sleep(int64_t timeout_us) {
+  if (timeout_us > 0 && (double)timeout_us < 500000) {
+    nano_sleep(timeout_us);
+    return;
+  }
+  Thread* t = current();
+  if (!t) {
+    log("Cannot find current nubrix::Thread handle, use std::this_thread::sleep_for()");
+    if (timeout_us > 0) nano_sleep(timeout_us);
+    return;
+  }
+  std::unique_lock<std::mutex> l(t->mutex_);
+  if (t->is_abort()) {
+    l.unlock();
+    log("Thread aborted, cannot sleep");
+    return;
+  }
+  // One wake-up, spurious or not, ends the sleep.
+  if (timeout_us <= 0)
+    t->cond_.wait(l);
+  else
+    t->cond_.wait_for(l, std::chrono::microseconds(timeout_us));
+}
+
+void Thread::awaken(std::thread::id id) {
+  Runtime* r = runtime();
+  std::lock_guard<std::mutex> g(r->mutex);
+  Thread** t = r->threads.get(id);
+  if (!t) return;
+  std::lock_guard<std::mutex> l((*t)->mutex_);
+  (*t)->cond_.notify_one();
+}
+
+void Thread::abort(std::thread::id id) {
+  Runtime* r = runtime();
+  std::lock_guard<std::mutex> g(r->mutex);
+  Thread** t = r->threads.get(id);
+  if (t) Inl::abort_record(*t);
+}
+
+void Thread::wait_for_end(std::thread::id id, int64_t timeout_us) {
+  if (id == std::this_thread::get_id()) return;
+  Runtime* r = runtime();
+  std::unique_lock<std::mutex> g(r->mutex);
+  Thread** t = r->threads.get(id);
+  if (!t) return;
+  ListenSignal sig;
+  sig.target = *t;
+  sig.ended = false;
+  auto node = r->waiters.push(&sig);
+  {
+    std::unique_lock<std::mutex> l(sig.mutex);
+    g.unlock();
+    if (timeout_us <= 0)
+      sig.cond.wait(l, [&] { return sig.ended; });
+    else
+      sig.cond.wait_for(l, std::chrono::microseconds(timeout_us), [&] { return sig.ended; });
+  }
+  g.lock();
+  r->waiters.erase(node);
+}
+
+void Thread::Inl::set_exit_hooks(ExitHook first, ExitHook second) {
+  exit_hook1.store(first);
+  exit_hook2.store(second);
+}
+
+void Thread::Inl::exit(int code, bool forced) {
+  if (exit_call_count.fetch_add(1) != 0) return;
+  Runtime* r = runtime();
+  KeepLoop* keep = nullptr;
+  {
+    std::lock_guard<std::mutex> g(r->mutex);
+    RunLoop* m = main_loop_ptr.load();
+    if (m && m->is_running()) keep = m->keep_alive("Thread::Inl::exit()", true);
+  }
+  ExitHook h1 = exit_hook1.load(), h2 = exit_hook2.load();
+  if (h1) code = h1(code);
+  if (h2) code = h2(code);
+  release(keep);
+
+  Callback body([code, forced](SimpleEvent&) { exit_body(code, forced); });
+  {
+    std::unique_lock<std::mutex> g(r->mutex);
+    RunLoop* m = main_loop_ptr.load();
+    if (m && is_main_thread() && m->is_running() && m->post(body) != 0) {
+      g.unlock();
+      nano_sleep(10000);
+      return;
+    }
+  }
+  // No running main loop to end on, or it refused the message: end here.
+  if (exit_count.load() == 0) exit_body(code, forced);
+}
+
+void Thread::Inl::set_abort(Thread* t) {
+  t->abort_.store(true);
+}
+
+RunLoop* Thread::Inl::loop_of(Thread* t) {
+  std::lock_guard<std::mutex> g(runtime()->mutex);
+  return t->loop_;
+}
+
+void Thread::Inl::free_record(Thread* t) {
+  delete t;
+}
+
+// ---------------------------------------------------------------------------------------
+// Run loops
+
+// The running state and libuv handles of a loop. Fields marked (mutex) are guarded by the
+// loop's mutex; (owner) ones are touched only on the owner thread.
+class RunLoop::Inl {
+ public:
+  explicit Inl(RunLoop* h) : host(h) {}
+
+  RunLoop* host;
+  uv_async_t async_h;
+  uv_timer_t timer_h;
+  bool running = false;        // (mutex) run is active
+  bool accepting = false;      // (mutex) the async handle is open: posts send it
+  bool stopping = false;       // (mutex) a stop fired during this run
+  bool destroying = false;     // (mutex) the destructor has begun: posts are refused
+  uint64_t generation = 0;     // (mutex) number of runs; a stop belongs to one run
+  int64_t keep_alive = 0;      // (mutex)
+  int64_t idle_since = 0;      // (mutex)
+  uint64_t seq = 0;            // (mutex) posting order of the queue's entries
+  uint64_t erase_version = 0;  // (mutex) bumped by every removal not done by the dispatcher
+  uint32_t keep_count = 0;     // (mutex)
+  uint32_t work_count = 0;     // (mutex)
+  int32_t closed = 0;          // (owner) close callbacks seen in this run
+  int32_t orphans = 0;         // (owner) works left in libuv's hands by the destructor
+
+  // Under the mutex.
+  void send() {
+    if (accepting) uv_async_send(&async_h);
+  }
+  uint32_t post(Callback&& cb, uint64_t delay_us, uint32_t group);
+  void take_group(uint32_t group, List<Callback>& out);
+  void queue_stop();
+  void close_handles();
+  void dispatch();
+  void drop_queue();
+
+  void take_id(uint32_t id, Callback& out);
+  static void submit(Work* w);
+  static void stop_for_abort(RunLoop* loop);
+  static void on_async(uv_async_t* h) { ((Inl*)h->data)->dispatch(); }
+  static void on_timer(uv_timer_t* h) { ((Inl*)h->data)->dispatch(); }
+  static void on_close(uv_handle_t* h) { ((Inl*)h->data)->closed++; }
+  static void on_work(uv_work_t* req);
+  static void on_work_done(uv_work_t* req, int status);
+};
+
+struct RunLoop::Work {
+  RunLoop* host;
+  uint32_t id;
+  Callback work;
+  Callback done;
+  uv_work_t req;
+  List<Work*>::Iterator node;
+  String name;
+  bool orphan;  // its loop was destroyed: the completion only frees the record
+};
+
+namespace {
+
+void fire(const Callback& cb, Object* data) {
+  try {
+    sync_callback(cb, nullptr, data);
+  } catch (const Error& e) {
+    // Nothing above the dispatcher could catch it (libuv's C frames).
+    log(e);
+  }
+}
+
+// The message that submits a work to the thread pool on the owner thread. Released
+// unfired (cancelled, loop destroyed), it frees the work record.
+class SubmitWork : public CallbackCore {
+ public:
+  explicit SubmitWork(RunLoop::Work* w) : work_(w) {}
+  ~SubmitWork() override { delete work_; }
+  void call(SimpleEvent&) override;
+
+ private:
+  RunLoop::Work* work_;
+};
+
+// The wait state of one post_sync, shared by the waiter and the message: the waiter
+// waits on the state's own mutex, so it never touches the loop after posting.
+class SyncState : public Reference {
+ public:
+  void finish() {
+    std::lock_guard<std::mutex> l(mutex);
+    finished = true;
+    cond.notify_all();
+  }
+  std::mutex mutex;
+  std::condition_variable cond;
+  bool finished = false;
+};
+
+// Fires the caller's callback, then marks the state finished. Released unfired
+// (cancelled, dropped, loop destroyed) it marks it finished too.
+class SyncMessage : public CallbackCore {
+ public:
+  SyncMessage(const Callback& inner, SyncState* state) : inner_(inner), state_(state) {
+    state_->retain();
+  }
+  ~SyncMessage() override {
+    inner_ = Callback();
+    state_->finish();
+    state_->release();
+  }
+  void call(SimpleEvent& evt) override {
+    fire(inner_, evt.data);
+    state_->finish();
+  }
+
+ private:
+  Callback inner_;
+  SyncState* state_;
+};
+
+}  // namespace
+
+void SubmitWork::call(SimpleEvent&) {
+  RunLoop::Work* w = work_;
+  work_ = nullptr;
+  RunLoop::Inl::submit(w);
+}
+
+RunLoop::RunLoop(Thread* thread)
+    : thread_(thread), thread_id_(thread->id()), uv_loop_(nullptr), inl_(new Inl(this)) {}
+
+RunLoop* RunLoop::current() {
+  Thread* t = Thread::current();
+  if (!t) fatal("utils/loop", 676, "current", "Can't get thread specific data");
+  // Only this thread sets or clears its own loop.
+  if (t->loop_) return t->loop_;
+  Runtime* r = runtime();
+  std::lock_guard<std::mutex> g(r->mutex);
+  if (t->loop_) fatal("utils/loop", 109, "set_run_loop");
+  RunLoop* loop = new RunLoop(t);
+  if (!main_loop_ptr.load()) {
+    loop->uv_loop_ = uv_default_loop();
+    main_thread_id.store(t->id());
+    main_loop_ptr.store(loop);
+  } else {
+    loop->uv_loop_ = (uv_loop_t*)malloc(sizeof(uv_loop_t));
+    if (!loop->uv_loop_ || uv_loop_init(loop->uv_loop_) != 0)
+      fatal("utils/loop", 109, "set_run_loop");
+  }
+  t->loop_ = loop;
+  return loop;
+}
+
+RunLoop* RunLoop::main_loop() {
+  RunLoop* m = main_loop_ptr.load();
+  if (m) return m;
+  current();
+  m = main_loop_ptr.load();
+  if (!m) fatal("utils/loop", 698, "main_loop");
+  return m;
+}
+
+uint32_t RunLoop::post_current(const Callback& cb, uint64_t delay_us) {
+  return current()->post(cb, delay_us);
+}
+
+KeepLoop* RunLoop::keep_alive_current(const String& name, bool clean) {
+  return current()->keep_alive(name, clean);
+}
+
+void RunLoop::stop(std::thread::id id) {
+  Runtime* r = runtime();
+  std::lock_guard<std::mutex> g(r->mutex);
+  Thread** t = r->threads.get(id);
+  if (t && (*t)->loop_) (*t)->loop_->stop();
+}
+
+bool RunLoop::is_alive(std::thread::id id) {
+  Runtime* r = runtime();
+  std::lock_guard<std::mutex> g(r->mutex);
+  Thread** t = r->threads.get(id);
+  return t && (*t)->loop_ && (*t)->loop_->is_alive();
+}
+
+uint32_t RunLoop::Inl::post(Callback&& cb, uint64_t delay_us, uint32_t group) {
+  if (host->thread_->is_abort()) return 0;
+  uint64_t time = delay_us ? (uint64_t)time_monotonic() + delay_us : 0;
+  std::lock_guard<std::mutex> l(host->mutex_);
+  if (destroying) return 0;
+  uint32_t id = next_id();
+  host->queue_.push(Queue{id, group, time, ++seq, std::move(cb)});
+  send();
+  return id;
+}
+
+uint32_t RunLoop::post(const Callback& cb, uint64_t delay_us) {
+  Callback held(cb);  // released after the lock when refused
+  return inl_->post(std::move(held), delay_us, 0);
+}
+
+void RunLoop::post_sync(const Callback& cb) {
+  if (std::this_thread::get_id() == thread_id_) {
+    sync_callback(cb, nullptr, this);
+    return;
+  }
+  if (thread_->is_abort()) return;
+  SyncState* state = new SyncState();
+  state->retain();
+  // A refused message is released at once and finishes the state.
+  inl_->post(Callback(new SyncMessage(cb, state)), 0, 0);
+  {
+    std::unique_lock<std::mutex> l(state->mutex);
+    state->cond.wait(l, [state] { return state->finished; });
+  }
+  state->release();
+}
+
+void RunLoop::cancel(uint32_t id) {
+  if (id == 0) return;
+  Callback removed;  // released after the lock
+  std::lock_guard<std::mutex> l(mutex_);
+  inl_->take_id(id, removed);
+}
+
+// Under the mutex: moves the first queued message with that id into `out`.
+void RunLoop::Inl::take_id(uint32_t id, Callback& out) {
+  List<Queue>& q = host->queue_;
+  for (auto it = q.begin(); it != q.end(); ++it) {
+    if (it->id != id) continue;
+    out = std::move(it->resolve);
+    q.erase(it);
+    erase_version++;
+    send();
+    return;
+  }
+}
+
+// Under the mutex: moves every queued message of the group into `out`.
+void RunLoop::Inl::take_group(uint32_t group, List<Callback>& out) {
+  List<Queue>& q = host->queue_;
+  bool any = false;
+  for (auto it = q.begin(); it != q.end();) {
+    if (it->group == group) {
+      out.push(std::move(it->resolve));
+      it = q.erase(it);
+      any = true;
+    } else {
+      ++it;
+    }
+  }
+  if (any) {
+    erase_version++;
+    send();
+  }
+}
+
+uint32_t RunLoop::work(const Callback& work, const Callback& done, const String& name) {
+  if (thread_->is_abort()) return 0;
+  Work* w =
+      new Work{this, next_id(), work, done, uv_work_t(), List<Work*>::Iterator(), name, false};
+  uint32_t id = w->id;
+  if (!inl_->post(Callback(new SubmitWork(w)), 0, 0)) return 0;
+  return id;
+}
+
+void RunLoop::Inl::submit(Work* w) {
+  RunLoop* host = w->host;
+  {
+    std::lock_guard<std::mutex> l(host->mutex_);
+    w->node = host->works_.push(w);
+    host->inl_->work_count++;
+  }
+  w->req.data = w;
+  uv_queue_work(host->uv_loop_, &w->req, on_work, on_work_done);
+}
+
+void RunLoop::Inl::on_work(uv_work_t* req) {
+  // Queued work does not start once the process is exiting: it could hold the exit.
+  if (Thread::is_process_exit()) return;
+  Work* w = (Work*)req->data;
+  fire(w->work, w->host);
+}
+
+void RunLoop::Inl::on_work_done(uv_work_t* req, int status) {
+  Work* w = (Work*)req->data;
+  RunLoop* host = w->host;
+  if (w->orphan) {
+    host->inl_->orphans--;
+    delete w;
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> l(host->mutex_);
+    host->works_.erase(w->node);
+    host->inl_->work_count--;
+  }
+  if (status != UV_ECANCELED) fire(w->done, host);
+  {
+    std::lock_guard<std::mutex> l(host->mutex_);
+    host->inl_->send();
+  }
+  delete w;  // no lock held: releases the callbacks
+}
+
+void RunLoop::cancel_work(uint32_t id) {
+  if (thread_->is_abort() || id == 0) return;
+  post(Callback([this, id](SimpleEvent&) {
+    Work* found = nullptr;
+    {
+      std::lock_guard<std::mutex> l(mutex_);
+      for (auto it = works_.begin(); it != works_.end(); ++it) {
+        if ((*it)->id == id) found = *it;
+      }
+    }
+    // Works leave the list only on this thread, so `found` stays valid.
+    if (found) uv_cancel((uv_req_t*)&found->req);
+  }));
+}
+
+// Under the mutex: a message that ends this run (not a later one) once it fires.
+void RunLoop::Inl::queue_stop() {
+  if (!running) return;
+  uint64_t gen = generation;
+  Inl* self = this;
+  Callback stop([self, gen](SimpleEvent&) {
+    std::lock_guard<std::mutex> l(self->host->mutex_);
+    if (self->generation != gen || !self->running) return;
+    self->stopping = true;
+    uv_stop(self->host->uv_loop_);
+  });
+  host->queue_.push(Queue{next_id(), 0, 0, ++seq, std::move(stop)});
+  send();
+}
+
+void RunLoop::Inl::stop_for_abort(RunLoop* loop) {
+  std::lock_guard<std::mutex> l(loop->mutex_);
+  loop->inl_->queue_stop();
+}
+
+void RunLoop::stop() {
+  if (thread_->is_abort()) return;
+  std::lock_guard<std::mutex> l(mutex_);
+  inl_->queue_stop();
+}
+
+bool RunLoop::is_running() const {
+  std::lock_guard<std::mutex> l(mutex_);
+  return inl_->running;
+}
+
+bool RunLoop::is_alive() const {
+  {
+    std::lock_guard<std::mutex> l(mutex_);
+    if (inl_->running || !queue_.is_empty() || inl_->keep_count || inl_->work_count) return true;
+  }
+  // libuv's own state may be read on the owner thread only.
+  return std::this_thread::get_id() == thread_id_ && uv_loop_alive(uv_loop_);
+}
+
+KeepLoop* RunLoop::keep_alive(const String& name, bool clean) {
+  std::lock_guard<std::mutex> l(mutex_);
+  if (inl_->destroying) return new KeepLoop(nullptr, next_id(), name, clean);
+  KeepLoop* keep = new KeepLoop(this, next_id(), name, clean);
+  keep->node_ = keeps_.push(keep);
+  inl_->keep_count++;
+  return keep;
+}
+
+// Under the mutex, on the owner thread.
+void RunLoop::Inl::close_handles() {
+  accepting = false;
+  if (!uv_is_closing((uv_handle_t*)&async_h)) uv_close((uv_handle_t*)&async_h, on_close);
+  uv_timer_stop(&timer_h);
+  if (!uv_is_closing((uv_handle_t*)&timer_h)) uv_close((uv_handle_t*)&timer_h, on_close);
+}
+
+void RunLoop::run(int64_t keep_alive_us) {
+  if (Thread::is_process_exit() || thread_->is_abort()) {
+    if (thread_->is_abort()) inl_->drop_queue();
+    return;
+  }
+  if (keep_alive_us < 0) keep_alive_us = 0;
+  {
+    std::lock_guard<std::mutex> l(mutex_);
+    if (std::this_thread::get_id() != thread_id_)
+      fatal("utils/loop", 366, "run", "Must run on the target thread");
+    if (inl_->running) fatal("utils/loop", 367, "run");
+    inl_->keep_alive = keep_alive_us;
+    inl_->idle_since = 0;
+    inl_->running = true;
+    inl_->stopping = false;
+    inl_->generation++;
+    inl_->closed = 0;
+    uv_async_init(uv_loop_, &inl_->async_h, Inl::on_async);
+    uv_timer_init(uv_loop_, &inl_->timer_h);
+    inl_->async_h.data = inl_;
+    inl_->timer_h.data = inl_;
+    inl_->accepting = true;
+    uv_async_send(&inl_->async_h);  // the dispatcher runs first
+    // An abort that came after the test above saw no running loop to stop.
+    if (thread_->is_abort()) inl_->queue_stop();
+  }
+  uv_run(uv_loop_, UV_RUN_DEFAULT);
+  {
+    std::lock_guard<std::mutex> l(mutex_);
+    inl_->close_handles();
+  }
+  // The handles are freed by their close callbacks; wait for both.
+  while (inl_->closed < 2) uv_run(uv_loop_, UV_RUN_NOWAIT);
+  {
+    std::lock_guard<std::mutex> l(mutex_);
+    inl_->running = false;
+    inl_->stopping = false;
+    inl_->keep_alive = 0;
+    inl_->idle_since = 0;
+  }
+  // An aborted owner never runs its loop again: what is queued can only be released.
+  if (thread_->is_abort()) inl_->drop_queue();
+}
+
+void RunLoop::Inl::drop_queue() {
+  List<Queue> dropped;
+  {
+    std::lock_guard<std::mutex> l(host->mutex_);
+    dropped = std::move(host->queue_);
+    erase_version++;
+  }
+}
+
+void RunLoop::Inl::dispatch() {
+  RunLoop* loop = host;
+  uv_timer_stop(&timer_h);
+  int64_t now = time_monotonic();
+  std::unique_lock<std::mutex> l(loop->mutex_);
+  if (!accepting) return;  // closing: run is about to return
+  // The batch: every message queued before this point. Each is popped under the mutex
+  // just before it fires, so cancel and clean keeps see the rest of the batch.
+  uint64_t last = seq;
+  List<Queue>::Node* cursor = nullptr;  // last not-yet-due entry passed
+  uint64_t version = erase_version;
+  bool fired = false;
+  for (;;) {
+    if (version != erase_version) cursor = nullptr;  // the cursor may have been removed
+    List<Queue>::Node* n = cursor ? cursor->next : loop->queue_.first().node();
+    while (n && n->value.seq <= last && n->value.time != 0 && (int64_t)n->value.time > now) {
+      cursor = n;
+      n = n->next;
+    }
+    if (!n || n->value.seq > last) break;
+    {
+      Callback cb(std::move(n->value.resolve));
+      loop->queue_.erase(List<Queue>::Iterator(n));
+      version = erase_version;
+      l.unlock();
+      fire(cb, loop);
+      fired = true;
+    }  // released with no lock held
+    l.lock();
+  }
+
+  if (stopping) {
+    close_handles();
+    return;
+  }
+  now = time_monotonic();
+  // The keep-alive time counts from the last activity.
+  if (fired) idle_since = 0;
+  if (!loop->queue_.is_empty()) {
+    // Signed distances: a message that fell due meanwhile is due, not 2^64 us ahead.
+    int64_t nearest = INT64_MAX;
+    for (auto it = loop->queue_.begin(); it != loop->queue_.end(); ++it) {
+      int64_t d = it->time == 0 ? 0 : (int64_t)it->time - now;
+      if (d < 1) {
+        nearest = 0;
+        break;
+      }
+      if (d < nearest) nearest = d;
+    }
+    idle_since = 0;
+    uint64_t ms = (uint64_t)((nearest + 999) / 1000);
+    if (nearest == 0 || ms < 1)
+      uv_async_send(&async_h);
+    else
+      uv_timer_start(&timer_h, on_timer, ms, 0);
+  } else if (keep_count || work_count) {
+    idle_since = 0;  // sleeps until the next post, completion or keep release
+  } else if (loop->uv_loop_->active_handles >= 2 || loop->uv_loop_->active_reqs.count > 0) {
+    uv_timer_start(&timer_h, on_timer, 1000, 0);
+    idle_since = 0;
+  } else if (idle_since) {
+    int64_t rest = now - idle_since - keep_alive;
+    if (rest < 0)
+      uv_timer_start(&timer_h, on_timer, (uint64_t)((-rest + 999) / 1000), 0);
+    else
+      close_handles();
+  } else if (keep_alive / 1000 < 1) {
+    close_handles();
+  } else {
+    idle_since = now;
+    uv_timer_start(&timer_h, on_timer, (uint64_t)(keep_alive / 1000), 0);
+  }
+}
+
+namespace {
+
+void close_any(uv_handle_t* h, void*) {
+  if (!uv_is_closing(h)) uv_close(h, nullptr);
+}
+
+}  // namespace
+
+RunLoop::~RunLoop() {
+  Runtime* r = runtime();
+  List<Queue> pending;
+  List<Work*> orphaned;
+  List<String> keep_names;
+  {
+    std::lock_guard<std::mutex> g(r->mutex);
+    std::lock_guard<std::mutex> l(mutex_);
+    if (inl_->running)
+      fatal("utils/loop", 651, "~RunLoop",
+            "Secure deletion must ensure that the run loop has exited");
+    inl_->destroying = true;
+    for (auto it = keeps_.begin(); it != keeps_.end(); ++it) {
+      keep_names.push((*it)->name_);
+      (*it)->loop_ = nullptr;
+    }
+    keeps_.clear();
+    inl_->keep_count = 0;
+    for (auto it = works_.begin(); it != works_.end(); ++it) {
+      (*it)->orphan = true;
+      orphaned.push(*it);
+    }
+    works_.clear();
+    inl_->work_count = 0;
+    pending = std::move(queue_);
+  }
+  for (auto it = keep_names.begin(); it != keep_names.end(); ++it)
+    log("RunLoop keep not release \"%s\"", it->c_str());
+  // Messages are released with no lock held; what they post now is refused.
+  pending.clear();
+  // libuv still holds the works in flight: cancel what has not started and let every
+  // completion come back (it frees its record without calling done) before the libuv
+  // loop goes.
+  for (auto it = orphaned.begin(); it != orphaned.end(); ++it) {
+    log("RunLoop work not complete: \"%s\"", (*it)->name.c_str());
+    uv_cancel((uv_req_t*)&(*it)->req);
+    inl_->orphans++;
+  }
+  while (inl_->orphans > 0) uv_run(uv_loop_, UV_RUN_ONCE);
+  if (uv_loop_ != uv_default_loop()) {
+    if (uv_loop_close(uv_loop_) == UV_EBUSY) {
+      uv_walk(uv_loop_, close_any, nullptr);
+      uv_run(uv_loop_, UV_RUN_DEFAULT);
+      uv_loop_close(uv_loop_);
+    }
+    free(uv_loop_);
+  }
+  {
+    std::lock_guard<std::mutex> g(r->mutex);
+    if (!thread_->loop_) fatal("utils/loop", 114, "del_run_loop");
+    if (thread_->loop_ != this) fatal("utils/loop", 115, "del_run_loop");
+    thread_->loop_ = nullptr;
+    if (main_loop_ptr.load() == this) {
+      main_loop_ptr.store(nullptr);
+      main_thread_id.store(std::thread::id());
+    }
+  }
+  delete inl_;
+}
+
+void report_error(PostMessage* loop, const Error& error, const Callback& cb) {
+  if (loop) {
+    async_callback(cb, new Error(error), nullptr, loop);
+  } else {
+    sync_callback(cb, const_cast<Error*>(&error), nullptr);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Keeps
+
+KeepLoop::KeepLoop(RunLoop* loop, uint32_t group, const String& name, bool clean)
+    : loop_(loop), group_(group), name_(name), clean_(clean) {}
+
+uint32_t KeepLoop::post(const Callback& cb, uint64_t delay_us) {
+  Callback held(cb);  // released after the locks when refused
+  // The global mutex keeps the loop from being destroyed meanwhile.
+  std::lock_guard<std::mutex> g(runtime()->mutex);
+  if (!loop_) return 0;
+  return loop_->inl_->post(std::move(held), delay_us, group_);
+}
+
+void KeepLoop::cancel(uint32_t id) {
+  List<Callback> removed;  // released after the locks
+  Callback one;
+  std::lock_guard<std::mutex> g(runtime()->mutex);
+  if (!loop_) return;
+  std::lock_guard<std::mutex> l(loop_->mutex_);
+  if (id != 0)
+    loop_->inl_->take_id(id, one);
+  else
+    loop_->inl_->take_group(group_, removed);
+}
+
+bool KeepLoop::is_attached() const {
+  std::lock_guard<std::mutex> g(runtime()->mutex);
+  return loop_ != nullptr;
+}
+
+KeepLoop::~KeepLoop() {
+  List<Callback> removed;  // released after the locks
+  std::lock_guard<std::mutex> g(runtime()->mutex);
+  if (!loop_) return;
+  std::lock_guard<std::mutex> l(loop_->mutex_);
+  RunLoop::Inl* inl = loop_->inl_;
+  if (clean_) inl->take_group(group_, removed);
+  if (inl->keep_count == 0) fatal("utils/loop", 919, "~KeepLoop");
+  loop_->keeps_.erase(node_);
+  inl->keep_count--;
+  if (inl->keep_count == 0 && !inl->stopping) inl->send();
+}
+
+void Thread::Inl::abort_record(Thread* t) {
+  {
+    std::lock_guard<std::mutex> l(t->mutex_);
+    // The flag first: a run that starts after this sees it under its loop's mutex.
+    t->abort_.store(true);
+    t->cond_.notify_one();
+  }
+  if (t->loop_) RunLoop::Inl::stop_for_abort(t->loop_);
+}
+
+}  // namespace nubrix
