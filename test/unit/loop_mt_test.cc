@@ -264,15 +264,29 @@ struct SyncCaller {
 
 TEST(RunLoop, PostSyncReturnsWhenOwnerAborted) {
   for (int round = 0; round < 50; round++) {
-    LoopThread lt;
+    std::atomic<RunLoop*> loop{nullptr};
+    std::atomic<bool> let_go{false};
+    std::thread::id id = Thread::spawn([&](Thread&) {
+      RunLoop* l = RunLoop::current();
+      KeepLoop* keep = l->keep_alive("aborted owner");
+      loop.store(l);
+      l->run(0);
+      // The loop stays in existence: only the abort can end the wait.
+      wait_until([&] { return let_go.load(); });
+      keep->release();
+      return 0;
+    });
+    ASSERT_TRUE(wait_until([&] { return loop.load() != nullptr; }));
     Blocker blocker;
-    blocker.post_to(lt.loop());
+    blocker.post_to(loop.load());
     SyncCaller caller;
-    caller.start(lt.loop());
-    Thread::abort(lt.id());
+    caller.start(loop.load());
+    Thread::abort(id);
     blocker.release();
     ASSERT_TRUE(wait_until([&] { return caller.returned.load(); })) << "round " << round;
     EXPECT_FALSE(caller.fired.load());
+    let_go.store(true);
+    Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
   }
 }
 
