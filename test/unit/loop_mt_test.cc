@@ -283,8 +283,9 @@ TEST(RunLoop, PostSyncReturnsWhenOwnerAborted) {
     caller.start(loop.load());
     Thread::abort(id);
     blocker.release();
+    // Queued before the abort's stop it fires; queued after it, it is dropped when the
+    // aborted run ends. Either way the caller returns.
     ASSERT_TRUE(wait_until([&] { return caller.returned.load(); })) << "round " << round;
-    EXPECT_FALSE(caller.fired.load());
     let_go.store(true);
     Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
   }
