@@ -45,6 +45,7 @@ String16 derive_import_name(const String16& literal) {
 bool Parser::parse_export() {
   advance();
   uint32_t t = type();
+  String16 name;
   if (t == DEFAULT) {
     if (default_exported) syntax_error();
     default_exported = true;
@@ -56,23 +57,8 @@ bool Parser::parse_export() {
       write(T_ASSIGN);
       return false;
     }
-    if (t == ASYNC) {
-      write(T_EXPORT_MARK);
-      pass_through();
-      advance();
-      flush_before();
-      if (type() != FUNCTION) syntax_error();
-      t = FUNCTION;
-    } else if (t == VAR || t == LET || t == CONST || t == CLASS || t == FUNCTION) {
-      write(T_EXPORT_MARK);
-    } else {
-      syntax_error();
-    }
-    if (!is_identifier_like(peek_type())) {
-      advance();
-      syntax_error();
-    }
-    default_export_name = scanner->value(scanner->peek_token());
+    if (!mark_declaration(name)) syntax_error();
+    default_export_name = name;
     return false;
   }
   if (t == LBRACE) {
@@ -86,6 +72,20 @@ bool Parser::parse_export() {
     write(T_ASSIGN);
     return false;
   }
+  if (mark_declaration(name)) {
+    export_names.push(name);
+    return false;
+  }
+  if (!is_identifier_like(t)) syntax_error();
+  write(T_MODULE_EXPORT);
+  write(T_ASSIGN);
+  return false;
+}
+
+// var|let|const|class|function NAME and async function NAME after `export` (and
+// `default`): writes the mark and gives the declared name. False for anything else.
+bool Parser::mark_declaration(String16& name) {
+  uint32_t t = type();
   if (t == ASYNC) {
     write(T_EXPORT_MARK);
     pass_through();
@@ -94,19 +94,15 @@ bool Parser::parse_export() {
     if (type() != FUNCTION) syntax_error();
   } else if (t == VAR || t == LET || t == CONST || t == CLASS || t == FUNCTION) {
     write(T_EXPORT_MARK);
-  } else if (is_identifier_like(t)) {
-    write(T_MODULE_EXPORT);
-    write(T_ASSIGN);
-    return false;
   } else {
-    syntax_error();
+    return false;
   }
   if (!is_identifier_like(peek_type())) {
     advance();
     syntax_error();
   }
-  export_names.push(scanner->value(scanner->peek_token()));
-  return false;
+  name = scanner->value(scanner->peek_token());
+  return true;
 }
 
 // The names of an export list, checked without consuming anything: true when the
@@ -195,6 +191,12 @@ void Parser::parse_export_list() {
 // `{a as b}` destructures as `{a : b}`.
 void Parser::parse_import_list() {
   write_token(T_LBRACE);
+  parse_import_names();
+  write_token(T_RBRACE);
+}
+
+// The names inside import braces, up to the closing brace (left current).
+void Parser::parse_import_names() {
   enter_nesting();
   for (;;) {
     advance();
@@ -209,7 +211,6 @@ void Parser::parse_import_list() {
     parse_element();
   }
   leave_nesting();
-  write_token(T_RBRACE);
 }
 
 void Parser::write_require_call() {
@@ -251,17 +252,7 @@ void Parser::parse_import() {
       write(T_COLON);
       write(name);
       write(T_COMMA);
-      for (;;) {
-        advance();
-        flush_before();
-        if (type() == RBRACE) break;
-        if (type() == EOS) syntax_error();
-        if (type() == AS) {
-          write(T_COLON);
-          continue;
-        }
-        parse_element();
-      }
+      parse_import_names();
       expect(T_RBRACE, FROM);
       expect(T_ASSIGN, STRING_LITERAL);
       write_require_call();

@@ -45,6 +45,18 @@ bool is_reserved_word(const String16& dotted) {
 
 }  // namespace
 
+// `{vx:K,v:[` for element kind K.
+void Parser::write_element_head(Text kind) {
+  write(T_LBRACE);
+  write(T_VX);
+  write(T_COLON);
+  write(kind);
+  write(T_COMMA);
+  write(T_V);
+  write(T_COLON);
+  write(T_LBRACK);
+}
+
 bool Parser::is_reserved_name(const String16& name) {
   return is_reserved_word(name) || name.equals("this") || name.equals("null") ||
          name.equals("true") || name.equals("false");
@@ -94,34 +106,19 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
     String16 prefix = tag.substring(0, (uint32_t)colon);
     String16 name = tag.substring((uint32_t)colon + 1, tag.length());
     if (component) {
-      component = true;
       write(T___VX);
       write(T_LPAREN);
       write(name);
       write(T_COMMA);
     } else {
-      write(T_LBRACE);
-      write(T_VX);
-      write(T_COLON);
-      write(T_1);
-      write(T_COMMA);
-      write(T_V);
-      write(T_COLON);
-      write(T_LBRACK);
+      write_element_head(T_1);
       write(prefix);
       write(T_COMMA);
       write(name);
       write(T_COMMA);
     }
   } else {
-    write(T_LBRACE);
-    write(T_VX);
-    write(T_COLON);
-    write(T_0);
-    write(T_COMMA);
-    write(T_V);
-    write(T_COLON);
-    write(T_LBRACK);
+    write_element_head(T_0);
     write(tag);
     write(T_COMMA);
   }
@@ -323,11 +320,7 @@ void Parser::parse_xml_children(const String16& tag) {
         return;
       }
       if (t == XML_COMMENT) {
-        space.push(texts[T_XML_COMMENT_OPEN]);
-        const String16& comment = s->value(s->peek_token());
-        if (comment.length() && comment[0] == '/') space.push((uint16_t)' ');
-        space.push(comment);
-        space.push(texts[T_XML_COMMENT_CLOSE]);
+        space.push(xml_comment_text(s->value(s->peek_token())));
         s->discard_lookahead();
         continue;
       }

@@ -392,12 +392,17 @@ void Parser::parse_object_literal() {
 
 // <!-- text -->  ->  /***text**/ ; the text never holds '*' (the scanner wrote 'x'),
 // and a leading '/' is kept apart so that it cannot close the comment at once.
+String16 Parser::xml_comment_text(const String16& text) const {
+  String16 comment(texts[T_XML_COMMENT_OPEN]);
+  if (text.length() && text[0] == '/') comment.push((uint16_t)' ');
+  comment.push(text);
+  comment.push(texts[T_XML_COMMENT_CLOSE]);
+  return comment;
+}
+
 void Parser::write_xml_comment() {
-  write(T_XML_COMMENT_OPEN);
-  const String16& text = val();
-  if (text.length() && text[0] == '/') write(T_SPACE);
-  write(text);
-  write(T_XML_COMMENT_CLOSE);
+  String16 comment = xml_comment_text(val());
+  write_moved(comment);
 }
 
 void Parser::parse_regexp() {

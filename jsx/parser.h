@@ -155,6 +155,8 @@ class Parser : public Object {
   bool expression_may_start(bool after_if) const;
   void parse_regexp();
   void write_xml_comment();
+  String16 xml_comment_text(const String16& text) const;
+  void write_element_head(Text kind);
   void parse_object_literal();
   static bool is_reserved_name(const String16& name);
   void enter_nesting();
@@ -169,10 +171,12 @@ class Parser : public Object {
   // ---- modules ----
   // Returns true when it consumed the whole statement head (an export list).
   bool parse_export();
+  bool mark_declaration(String16& name);
   void parse_export_list();
   bool export_list_has_from();
   void parse_import();
   void parse_import_list();
+  void parse_import_names();
   void write_require_call();
   void write_trailer();
 

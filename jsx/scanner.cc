@@ -364,25 +364,13 @@ uint32_t Scanner::scan_token(TokenData* t) {
       return MOD;
     }
     case '&':
-      advance();
-      if (ch == '&') return advance(), AND;
-      if (ch == '=') return advance(), ASSIGN_BIT_AND;
-      return BIT_AND;
+      return doubled_or_assign(AND, ASSIGN_BIT_AND, BIT_AND);
     case '|':
-      advance();
-      if (ch == '|') return advance(), OR;
-      if (ch == '=') return advance(), ASSIGN_BIT_OR;
-      return BIT_OR;
+      return doubled_or_assign(OR, ASSIGN_BIT_OR, BIT_OR);
     case '+':
-      advance();
-      if (ch == '+') return advance(), INC;
-      if (ch == '=') return advance(), ASSIGN_ADD;
-      return ADD;
+      return doubled_or_assign(INC, ASSIGN_ADD, ADD);
     case '-':
-      advance();
-      if (ch == '-') return advance(), DEC;
-      if (ch == '=') return advance(), ASSIGN_SUB;
-      return SUB;
+      return doubled_or_assign(DEC, ASSIGN_SUB, SUB);
     case '*':
       advance();
       if (ch == '*') return select('=', ASSIGN_EXP, EXP);
@@ -456,7 +444,12 @@ bool Scanner::read_escape_sliced(String16& value, uint32_t& mark) {
     }
     return true;
   }
-  if (e != 'u') return true;
+  return e != 'u' || read_unicode_digits();
+}
+
+// The four hex digits after `\u`; on a shortfall the scanner moves back to the unit
+// after the `u`.
+bool Scanner::read_unicode_digits() {
   if (!is_hex(ch)) return false;
   uint32_t after_u = position;
   for (int k = 0; k < 4; k++) {
@@ -482,15 +475,8 @@ bool Scanner::read_escape(String16& value) {
     if (e >= 0) value.push((uint16_t)e);
     return true;
   }
-  if (!is_hex(ch)) return false;
   uint32_t after_u = position;
-  for (int k = 0; k < 4; k++) {
-    if (!is_hex(ch)) {
-      move_to(after_u);
-      return false;
-    }
-    advance();
-  }
+  if (!read_unicode_digits()) return false;
   value.push((uint16_t)'u');
   value.push(source + after_u, 4);
   return true;
@@ -524,12 +510,20 @@ uint32_t Scanner::scan_string(TokenData* t) {
 uint32_t Scanner::scan_template(TokenData* t) {
   uint32_t mark = position;
   advance();
+  uint32_t type = read_template(t, mark);
+  return type == TEMPLATE_END ? STRING_LITERAL : type;
+}
+
+// Reads template text from `position` (the value starts at `mark`) up to the closing
+// back-quote (TEMPLATE_END, consumed) or a `${` (DOLLAR_BRACE, ending before the
+// '{', which is scanned next as LBRACE); ILLEGAL when unterminated or for a bad escape.
+uint32_t Scanner::read_template(TokenData* t, uint32_t mark) {
   for (;;) {
     int32_t c = ch;
     if (c == '`') {
       advance();
       finish_value(t, mark);
-      return STRING_LITERAL;
+      return TEMPLATE_END;
     }
     if (c == -1) return ILLEGAL;
     uint32_t at = position;
@@ -537,7 +531,6 @@ uint32_t Scanner::scan_template(TokenData* t) {
     if (c == '\\') {
       if (!read_escape_sliced(t->value, mark)) return ILLEGAL;
     } else if (c == '$' && ch == '{') {
-      // The token ends at the '{', which is scanned next as LBRACE.
       finish_value(t, mark, at);
       return DOLLAR_BRACE;
     }
@@ -558,32 +551,7 @@ uint32_t Scanner::scan_template_piece(uint32_t index) {
   move_to(index);
   t->start = index;
   t->line = line;
-  uint32_t mark = position;
-  for (;;) {
-    int32_t c = ch;
-    if (c == '`') {
-      advance();
-      finish_value(t, mark);
-      t->type = TEMPLATE_END;
-      break;
-    }
-    if (c == -1) {
-      t->type = ILLEGAL;
-      break;
-    }
-    uint32_t at = position;
-    advance();
-    if (c == '\\') {
-      if (!read_escape_sliced(t->value, mark)) {
-        t->type = ILLEGAL;
-        break;
-      }
-    } else if (c == '$' && ch == '{') {
-      finish_value(t, mark, at);
-      t->type = DOLLAR_BRACE;
-      break;
-    }
-  }
+  t->type = read_template(t, position);
   t->end = position;
   return t->type;
 }

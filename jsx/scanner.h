@@ -149,6 +149,16 @@ class Scanner : public Object {
   uint32_t scan_token(TokenData* t);
   uint32_t scan_string(TokenData* t);
   uint32_t scan_template(TokenData* t);
+  uint32_t read_template(TokenData* t, uint32_t mark);
+  bool read_unicode_digits();
+  // `&&`, `&=` or `&` (likewise for `|`, `+`, `-`), with ch on the first unit.
+  uint32_t doubled_or_assign(uint32_t twice, uint32_t assign, uint32_t single) {
+    int32_t first = ch;
+    advance();
+    if (ch == first) return advance(), twice;
+    if (ch == '=') return advance(), assign;
+    return single;
+  }
   uint32_t scan_name(TokenData* t);
   void scan_dotted_name();
   uint32_t scan_less_than(TokenData* t);
@@ -176,8 +186,8 @@ class Scanner : public Object {
       t->value.push(source + mark, to - mark);
     }
   }
-  // Reads the body of a string or template up to (not including) `position`,
-  // appending source slices to `value` and normalising line continuations.
+  // read_escape for strings and templates whose value is a source range from `mark`:
+  // the value is only built when a line continuation must be normalised.
   bool read_escape_sliced(String16& value, uint32_t& mark);
 };
 
