@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "golden/run_tool.h"
+#include "test/support/utf8_check.h"
 
 namespace fs = std::filesystem;
 
@@ -21,37 +22,8 @@ namespace {
 constexpr unsigned kTimeoutSeconds = 20;
 const char kSentinel[] = "previous output, must survive a failed compile\n";
 
-// Strict UTF-8: shortest forms only, no encoded surrogates, nothing above U+10FFFF.
-// Returns the offset of the first bad byte, or -1.
 long first_invalid_utf8(const std::string& s) {
-  size_t i = 0, n = s.size();
-  while (i < n) {
-    unsigned char c = (unsigned char)s[i];
-    if (c < 0x80) {
-      i++;
-      continue;
-    }
-    size_t len;
-    uint32_t cp, min;
-    if (c >= 0xC2 && c <= 0xDF) {
-      len = 2, cp = c & 0x1F, min = 0x80;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3, cp = c & 0x0F, min = 0x800;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4, cp = c & 0x07, min = 0x10000;
-    } else {
-      return (long)i;
-    }
-    if (n - i < len) return (long)i;
-    for (size_t k = 1; k < len; k++) {
-      unsigned char d = (unsigned char)s[i + k];
-      if ((d & 0xC0) != 0x80) return (long)i;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return (long)i;
-    i += len;
-  }
-  return -1;
+  return nubrix_test::first_invalid_utf8((const unsigned char*)s.data(), s.size());
 }
 
 std::string repeat(const std::string& piece, size_t count) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "test/support/runtime_test.h"
 #include "utils/console.h"
 #include "utils/loop.h"
 #include "utils/util.h"
@@ -25,47 +26,9 @@ namespace {
 // Four pool threads, whatever the environment says (read when the pool starts).
 const bool pool_size_set = (setenv("UV_THREADPOOL_SIZE", "4", 1), true);
 
-constexpr int kWatchdogSeconds = 20;
-
-template <typename F>
-bool wait_until(F done) {
-  auto end = steady_clock::now() + std::chrono::seconds(kWatchdogSeconds);
-  while (!done()) {
-    if (steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return true;
-}
-
-// Keeps every logged line so tests can look for the runtime's diagnostics.
-class CaptureConsole : public Console {
- public:
-  void log(const String& text) override {
-    std::lock_guard<std::mutex> l(mutex_);
-    lines_.push_back(text.c_str());
-  }
-  int count(const char* text) {
-    std::lock_guard<std::mutex> l(mutex_);
-    int n = 0;
-    for (auto& s : lines_) n += s == text;
-    return n;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
-CaptureConsole* capture = nullptr;
-
-class CaptureEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    capture = new CaptureConsole();
-    set_console(capture);
-  }
-};
-const auto* capture_env = ::testing::AddGlobalTestEnvironment(new CaptureEnvironment());
+using nubrix_test::capture;
+using nubrix_test::kWatchdogSeconds;
+using nubrix_test::wait_until;
 
 // A framework thread running a loop held open by a keep until `finish`.
 class LoopThread {

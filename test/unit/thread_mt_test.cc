@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "test/support/runtime_test.h"
 #include "utils/console.h"
 #include "utils/loop.h"
 #include "utils/util.h"
@@ -20,46 +21,9 @@ using std::chrono::steady_clock;
 
 namespace {
 
-constexpr int64_t kWatchdogUs = 20000000;
-
-template <typename F>
-bool wait_until(F done) {
-  auto end = steady_clock::now() + std::chrono::microseconds(kWatchdogUs);
-  while (!done()) {
-    if (steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return true;
-}
-
-class CaptureConsole : public Console {
- public:
-  void log(const String& text) override {
-    std::lock_guard<std::mutex> l(mutex_);
-    lines_.push_back(text.c_str());
-  }
-  int count(const char* text) {
-    std::lock_guard<std::mutex> l(mutex_);
-    int n = 0;
-    for (auto& s : lines_) n += s == text;
-    return n;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
-CaptureConsole* capture = nullptr;
-
-class CaptureEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    capture = new CaptureConsole();
-    set_console(capture);
-  }
-};
-const auto* capture_env = ::testing::AddGlobalTestEnvironment(new CaptureEnvironment());
+using nubrix_test::capture;
+using nubrix_test::kWatchdogUs;
+using nubrix_test::wait_until;
 
 const char kNoHandle[] =
     "Cannot find current nubrix::Thread handle, use std::this_thread::sleep_for()";
