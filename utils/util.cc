@@ -109,7 +109,15 @@ uint64_t iid() {
 }
 
 uint32_t iid32() {
-  return (uint32_t)(id_counter.fetch_add(1) % 4294967295u);
+  // 0 means "refused" or "all" wherever these ids are used: the wrap skips it.
+  for (;;) {
+    uint32_t id = (uint32_t)(id_counter.fetch_add(1) % 4294967295u);
+    if (id != 0) return id;
+  }
+}
+
+void set_iid_counter(uint64_t next) {
+  id_counter.store(next);
 }
 
 int64_t time_second() {

@@ -39,8 +39,11 @@ int32_t random_weighted(const int32_t* weights);
 
 // Process-unique ids from one atomic counter that starts at 10.
 uint64_t iid();
-// The same counter taken modulo 4294967295.
+// The same counter taken modulo 4294967295, never 0 (the value 0 is skipped).
 uint32_t iid32();
+// Sets the value the counter hands out next (for restoring a counter, and for tests
+// that reach the wrap of the 32-bit ids).
+void set_iid_counter(uint64_t next);
 
 // Wall-clock seconds, wall-clock microseconds and monotonic microseconds.
 int64_t time_second();

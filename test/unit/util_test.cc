@@ -171,6 +171,10 @@ TEST(Ids, CountUpFromOneCounter) {
   EXPECT_EQ(c, a + 2);
 }
 
+TEST(Ids, ThirtyTwoBitIdsSkipZeroAtTheWrap) {
+  EXPECT_EQ(run_child("IdWrap", {}), "4294967293 4294967294 1 2");
+}
+
 TEST(Ids, FirstIdOfAProcessIsTen) {
   EXPECT_EQ(run_child("Ids", {}), "10 11 12");
 }
@@ -230,6 +234,16 @@ TEST(UtilChild, Ids) {
   uint64_t b = nubrix::iid();
   uint32_t c = nubrix::iid32();
   printf("<<%llu %llu %u>>\n", (unsigned long long)a, (unsigned long long)b, c);
+}
+
+TEST(UtilChild, IdWrap) {
+  if (!in_child()) GTEST_SKIP() << "runs in a child process";
+  nubrix::set_iid_counter(4294967293u);
+  uint32_t a = nubrix::iid32();
+  uint32_t b = nubrix::iid32();
+  uint32_t c = nubrix::iid32();  // 4294967295 % 4294967295 is 0: skipped
+  uint32_t d = nubrix::iid32();
+  printf("<<%u %u %u %u>>\n", a, b, c, d);
 }
 
 TEST(UtilChild, Language) {
