@@ -1,6 +1,7 @@
 // Threads, process exit and run loops.
 //
 // Lock order, outermost first:
+//   a loop's outside mutex (the application's, taken with no runtime lock held) ->
 //   global thread mutex -> a thread's mutex -> a loop's mutex -> a post_sync wait state's
 //   mutex; a ListenSignal's mutex is taken only under the global mutex (by the ending
 //   thread) or alone (by its waiter); the task registry mutex comes before a loop's mutex.
@@ -60,12 +61,9 @@ std::atomic<bool> exit_waits_over{false};
 std::atomic<Thread::Inl::ExitHook> exit_hook1{nullptr};
 std::atomic<Thread::Inl::ExitHook> exit_hook2{nullptr};
 
-// Message, keep and work ids: never 0, which means "refused" or "all".
+// Message, keep and work ids (never 0, which means "refused" or "all").
 uint32_t next_id() {
-  uint32_t id;
-  do id = iid32();
-  while (id == 0);
-  return id;
+  return iid32();
 }
 
 void nano_sleep(int64_t us) {
@@ -177,8 +175,7 @@ void thread_body(Thread* t, Thread::Exec* exec) {
   Runtime* r = runtime();
   // The spawner holds the global mutex until id, name and flag are stored.
   { std::lock_guard<std::mutex> gate(r->mutex); }
-  if (pthread_getspecific(r->key)) fatal("utils/loop", 100, "set_thread_specific_data");
-  pthread_setspecific(r->key, t);
+  Thread::Inl::set_thread_specific_data(t);
   if (!t->is_abort()) (*exec)(*t);
   Thread::Inl::set_abort(t);
   delete exec;
@@ -345,6 +342,23 @@ void Thread::Inl::free_record(Thread* t) {
   delete t;
 }
 
+void Thread::Inl::set_thread_specific_data(Thread* t) {
+  Runtime* r = runtime();
+  if (pthread_getspecific(r->key)) fatal("utils/loop", 100, "set_thread_specific_data");
+  pthread_setspecific(r->key, t);
+}
+
+void Thread::Inl::set_run_loop(Thread* t, RunLoop* loop) {
+  if (t->loop_) fatal("utils/loop", 109, "set_run_loop");
+  t->loop_ = loop;
+}
+
+void Thread::Inl::del_run_loop(Thread* t, RunLoop* loop) {
+  if (!t->loop_) fatal("utils/loop", 114, "del_run_loop");
+  if (t->loop_ != loop) fatal("utils/loop", 115, "del_run_loop");
+  t->loop_ = nullptr;
+}
+
 // ---------------------------------------------------------------------------------------
 // Run loops
 
@@ -357,19 +371,20 @@ class RunLoop::Inl {
   RunLoop* host;
   uv_async_t async_h;
   uv_timer_t timer_h;
-  bool running = false;        // (mutex) run is active
-  bool accepting = false;      // (mutex) the async handle is open: posts send it
-  bool stopping = false;       // (mutex) a stop fired during this run
-  bool destroying = false;     // (mutex) the destructor has begun: posts are refused
-  uint64_t generation = 0;     // (mutex) number of runs; a stop belongs to one run
-  int64_t keep_alive = 0;      // (mutex)
-  int64_t idle_since = 0;      // (mutex)
-  uint64_t seq = 0;            // (mutex) posting order of the queue's entries
-  uint64_t erase_version = 0;  // (mutex) bumped by every removal not done by the dispatcher
-  uint32_t keep_count = 0;     // (mutex)
-  uint32_t work_count = 0;     // (mutex)
-  int32_t closed = 0;          // (owner) close callbacks seen in this run
-  int32_t orphans = 0;         // (owner) works left in libuv's hands by the destructor
+  bool running = false;           // (mutex) run is active
+  bool accepting = false;         // (mutex) the async handle is open: posts send it
+  bool stopping = false;          // (mutex) a stop fired during this run
+  bool destroying = false;        // (mutex) the destructor has begun: posts are refused
+  uint64_t generation = 0;        // (mutex) number of runs; a stop belongs to one run
+  int64_t keep_alive = 0;         // (mutex)
+  int64_t idle_since = 0;         // (mutex)
+  uint64_t seq = 0;               // (mutex) posting order of the queue's entries
+  uint64_t erase_version = 0;     // (mutex) bumped by every removal not done by the dispatcher
+  uint32_t keep_count = 0;        // (mutex)
+  uint32_t work_count = 0;        // (mutex)
+  std::mutex* outside = nullptr;  // (mutex) the application's mutex held while firing
+  int32_t closed = 0;             // (owner) close callbacks seen in this run
+  int32_t orphans = 0;            // (owner) works left in libuv's hands by the destructor
 
   // Under the mutex.
   void send() {
@@ -413,6 +428,22 @@ void fire(const Callback& cb, Object* data) {
     log(e);
   }
 }
+
+// Holds the loop's outside mutex, if one is set, for one firing.
+class OutsideLock {
+ public:
+  explicit OutsideLock(std::mutex* m) : m_(m) {
+    if (m_) m_->lock();
+  }
+  ~OutsideLock() {
+    if (m_) m_->unlock();
+  }
+  OutsideLock(const OutsideLock&) = delete;
+  OutsideLock& operator=(const OutsideLock&) = delete;
+
+ private:
+  std::mutex* m_;
+};
 
 // The message that submits a work to the thread pool on the owner thread. Released
 // unfired (cancelled, loop destroyed), it frees the work record.
@@ -480,7 +511,7 @@ RunLoop* RunLoop::current() {
   if (t->loop_) return t->loop_;
   Runtime* r = runtime();
   std::lock_guard<std::mutex> g(r->mutex);
-  if (t->loop_) fatal("utils/loop", 109, "set_run_loop");
+  if (t->loop_) fatal("utils/loop", 109, "set_run_loop");  // before anything is made
   RunLoop* loop = new RunLoop(t);
   if (!main_loop_ptr.load()) {
     loop->uv_loop_ = uv_default_loop();
@@ -491,7 +522,7 @@ RunLoop* RunLoop::current() {
     if (!loop->uv_loop_ || uv_loop_init(loop->uv_loop_) != 0)
       fatal("utils/loop", 109, "set_run_loop");
   }
-  t->loop_ = loop;
+  Thread::Inl::set_run_loop(t, loop);
   return loop;
 }
 
@@ -633,12 +664,20 @@ void RunLoop::Inl::on_work_done(uv_work_t* req, int status) {
     delete w;
     return;
   }
+  std::mutex* outside;
   {
     std::lock_guard<std::mutex> l(host->mutex_);
-    host->works_.erase(w->node);
-    host->inl_->work_count--;
+    outside = host->inl_->outside;
   }
-  if (status != UV_ECANCELED) fire(w->done, host);
+  {
+    OutsideLock o(outside);
+    {
+      std::lock_guard<std::mutex> l(host->mutex_);
+      host->works_.erase(w->node);
+      host->inl_->work_count--;
+    }
+    if (status != UV_ECANCELED) fire(w->done, host);
+  }
   {
     std::lock_guard<std::mutex> l(host->mutex_);
     host->inl_->send();
@@ -685,6 +724,11 @@ void RunLoop::stop() {
   if (thread_->is_abort()) return;
   std::lock_guard<std::mutex> l(mutex_);
   inl_->queue_stop();
+}
+
+void RunLoop::set_outside_mutex(std::mutex* mutex) {
+  std::lock_guard<std::mutex> l(mutex_);
+  inl_->outside = mutex;
 }
 
 bool RunLoop::is_running() const {
@@ -795,8 +839,12 @@ void RunLoop::Inl::dispatch() {
       Callback cb(std::move(n->value.resolve));
       loop->queue_.erase(List<Queue>::Iterator(n));
       version = erase_version;
+      std::mutex* outside_mutex = outside;
       l.unlock();
-      fire(cb, loop);
+      {
+        OutsideLock o(outside_mutex);
+        fire(cb, loop);
+      }
       fired = true;
     }  // released with no lock held
     l.lock();
@@ -902,9 +950,7 @@ RunLoop::~RunLoop() {
   }
   {
     std::lock_guard<std::mutex> g(r->mutex);
-    if (!thread_->loop_) fatal("utils/loop", 114, "del_run_loop");
-    if (thread_->loop_ != this) fatal("utils/loop", 115, "del_run_loop");
-    thread_->loop_ = nullptr;
+    Thread::Inl::del_run_loop(thread_, this);
     if (main_loop_ptr.load() == this) {
       main_loop_ptr.store(nullptr);
       main_thread_id.store(std::thread::id());

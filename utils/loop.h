@@ -141,6 +141,13 @@ class Thread::Inl {
   static void set_abort(Thread* t);
   static RunLoop* loop_of(Thread* t);
   static void free_record(Thread* t);
+  // The record's links, each checking its invariant (a broken one is fatal): the
+  // calling thread gets `t` as its record and must have none yet; `t` gets `loop` and
+  // must have no loop yet; `t`'s loop must be `loop` and is cleared. The loop links are
+  // changed under the global mutex.
+  static void set_thread_specific_data(Thread* t);
+  static void set_run_loop(Thread* t, RunLoop* loop);
+  static void del_run_loop(Thread* t, RunLoop* loop);
 };
 
 class RunLoop : public Object, public PostMessage {
@@ -202,6 +209,11 @@ class RunLoop : public Object, public PostMessage {
   // Runs the loop on its owner thread until it is stopped, its owner is aborted, or it
   // has been idle (no messages, keeps or works) for `keep_alive_us` microseconds.
   void run(int64_t keep_alive_us = 0);
+  // A mutex of the application's (null: none) that the loop holds while it fires a
+  // due message and while a work completes, so code that takes it elsewhere never runs
+  // beside the loop's callbacks. It comes before every lock of the runtime: the loop
+  // takes it with none of its own held.
+  void set_outside_mutex(std::mutex* mutex);
 
   [[nodiscard]] Thread* thread() const { return thread_; }
   [[nodiscard]] std::thread::id thread_id() const { return thread_id_; }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -551,6 +552,43 @@ TEST(ReportError, ToALoopOrAtOnce) {
   EXPECT_EQ(now_code, -4);
 }
 
+TEST(RunLoop, OutsideMutexIsHeldWhileMessagesAndWorkCompletionsFire) {
+  LoopThread lt;
+  std::mutex outside;
+  lt.loop()->set_outside_mutex(&outside);
+  std::atomic<bool> started{false}, go{false}, message_ran{false}, work_ran{false};
+  std::atomic<bool> done_ran{false};
+  std::atomic<bool> held_in_message{false}, held_in_done{false};
+  // The work runs in the pool without the mutex; it waits there until the mutex is taken.
+  lt.loop()->work(
+      [&](SimpleEvent&) {
+        started.store(true);
+        wait_until([&] { return go.load(); });
+        work_ran.store(true);
+      },
+      [&](SimpleEvent&) {
+        held_in_done.store(!outside.try_lock());
+        done_ran.store(true);
+      });
+  ASSERT_TRUE(wait_until([&] { return started.load(); }));
+  {
+    std::lock_guard<std::mutex> l(outside);
+    go.store(true);
+    lt.loop()->post([&](SimpleEvent&) {
+      held_in_message.store(!outside.try_lock());
+      message_ran.store(true);
+    });
+    ASSERT_TRUE(wait_until([&] { return work_ran.load(); }));
+    std::this_thread::sleep_for(milliseconds(50));
+    EXPECT_FALSE(message_ran.load());
+    EXPECT_FALSE(done_ran.load());
+  }
+  ASSERT_TRUE(wait_until([&] { return message_ran.load() && done_ran.load(); }));
+  EXPECT_TRUE(held_in_message.load());
+  EXPECT_TRUE(held_in_done.load());
+  lt.loop()->set_outside_mutex(nullptr);
+}
+
 // fatal() writes its report to standard output; a death test reads standard error.
 #define EXPECT_FATAL(statement, regex)      \
   EXPECT_DEATH(                             \
@@ -582,6 +620,65 @@ TEST(RunLoopDeathTest, FatalChecks) {
         wait_until([&] { return never.load(); });
       },
       "# Fatal error in utils/loop, line 367, func run");
+  // Deleting a loop from inside its own run.
+  EXPECT_FATAL(
+      {
+        LoopThread lt;
+        std::atomic<bool> never{false};
+        lt.loop()->post([&](SimpleEvent&) { lt.loop()->release(); });
+        wait_until([&] { return never.load(); });
+      },
+      "Secure deletion must ensure that the run loop has exited\n#\n# Fatal error in "
+      "utils/loop, line 651, func ~RunLoop");
+  // The main loop ended while this thread keeps a loop of its own: there is no main loop
+  // to return and none can be made here.
+  EXPECT_FATAL(
+      {
+        LoopThread main_thread;
+        LoopThread other;
+        main_thread.finish();
+        std::atomic<bool> never{false};
+        other.loop()->post([&](SimpleEvent&) { RunLoop::main_loop(); });
+        wait_until([&] { return never.load(); });
+      },
+      "# Fatal error in utils/loop, line 698, func main_loop");
+}
+
+// The record's links refuse to be made twice or broken by the wrong loop.
+TEST(RunLoopDeathTest, RecordLinkChecks) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto on_loop_thread = [](std::function<void(RunLoop*)> f) {
+    LoopThread lt;
+    std::atomic<bool> never{false};
+    lt.loop()->post([&](SimpleEvent&) { f(lt.loop()); });
+    wait_until([&] { return never.load(); });
+  };
+  EXPECT_FATAL(
+      on_loop_thread([](RunLoop*) { Thread::Inl::set_thread_specific_data(Thread::current()); }),
+      "# Fatal error in utils/loop, line 100, func set_thread_specific_data");
+  EXPECT_FATAL(on_loop_thread([](RunLoop* l) { Thread::Inl::set_run_loop(Thread::current(), l); }),
+               "# Fatal error in utils/loop, line 109, func set_run_loop");
+  EXPECT_FATAL(
+      {
+        LoopThread a;
+        LoopThread b;
+        RunLoop* other = b.loop();
+        std::atomic<bool> never{false};
+        a.loop()->post([&](SimpleEvent&) { Thread::Inl::del_run_loop(Thread::current(), other); });
+        wait_until([&] { return never.load(); });
+      },
+      "# Fatal error in utils/loop, line 115, func del_run_loop");
+  EXPECT_FATAL(
+      {
+        std::atomic<bool> never{false};
+        Thread::spawn([&](Thread& t) {
+          Thread::Inl::del_run_loop(&t, nullptr);
+          wait_until([&] { return never.load(); });
+          return 0;
+        });
+        wait_until([&] { return never.load(); });
+      },
+      "# Fatal error in utils/loop, line 114, func del_run_loop");
 }
 
 }  // namespace
