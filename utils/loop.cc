@@ -466,13 +466,24 @@ class SyncState : public Reference {
     finished = true;
     cond.notify_all();
   }
+  // The message may fire; false when the waiter gave up before it began.
+  bool begin() {
+    std::lock_guard<std::mutex> l(mutex);
+    if (abandoned) return false;
+    started = true;
+    return true;
+  }
   std::mutex mutex;
   std::condition_variable cond;
-  bool finished = false;
+  bool started = false;    // the caller's callback has begun to fire
+  bool finished = false;   // it has fired, or it never will
+  bool abandoned = false;  // the waiter was aborted first: the callback must not fire
 };
 
 // Fires the caller's callback, then marks the state finished. Released unfired
-// (cancelled, dropped, loop destroyed) it marks it finished too.
+// (cancelled, dropped, loop destroyed) it marks it finished too. A waiter that gave up
+// (its thread was aborted) before the message fired is not called back: the callback
+// may refer to the waiter's stack.
 class SyncMessage : public CallbackCore {
  public:
   SyncMessage(const Callback& inner, SyncState* state) : inner_(inner), state_(state) {
@@ -484,7 +495,7 @@ class SyncMessage : public CallbackCore {
     state_->release();
   }
   void call(SimpleEvent& evt) override {
-    fire(inner_, evt.data);
+    if (state_->begin()) fire(inner_, evt.data);
     state_->finish();
   }
 
@@ -583,9 +594,24 @@ void RunLoop::post_sync(const Callback& cb) {
   state->retain();
   // A refused message is released at once and finishes the state.
   inl_->post(Callback(new SyncMessage(cb, state)), 0, 0);
+  // A framework thread that is aborted while it waits stops waiting, unless its
+  // callback is already firing: the owner may be waiting for this thread's end (a worker
+  // group destroyed on its loop). Abort does not signal this wait, so it is looked at
+  // every few milliseconds.
+  Thread* caller = Thread::current();
   {
     std::unique_lock<std::mutex> l(state->mutex);
-    state->cond.wait(l, [state] { return state->finished; });
+    if (!caller) {
+      state->cond.wait(l, [state] { return state->finished; });
+    } else {
+      while (!state->finished) {
+        if (caller->is_abort() && !state->started) {
+          state->abandoned = true;
+          break;
+        }
+        state->cond.wait_for(l, std::chrono::milliseconds(5));
+      }
+    }
   }
   state->release();
 }

@@ -186,7 +186,8 @@ class RunLoop : public Object, public PostMessage {
   uint32_t post(const Callback& cb, uint64_t delay_us = 0) override;
   // On the owner thread fires the callback at once. From another thread queues it and
   // returns once it has fired, or once it can no longer fire (cancelled, loop
-  // destroyed, owner aborted). Does nothing when the owner is aborted.
+  // destroyed, owner aborted, or the calling framework thread aborted before it began
+  // to fire: it then never fires). Does nothing when the owner is aborted.
   void post_sync(const Callback& cb);
   // Removes the queued message with that id (0 does nothing).
   void cancel(uint32_t id);

@@ -29,6 +29,7 @@ const bool pool_size_set = (setenv("UV_THREADPOOL_SIZE", "4", 1), true);
 
 using nubrix_test::capture;
 using nubrix_test::kWatchdogSeconds;
+using nubrix_test::kWatchdogUs;
 using nubrix_test::wait_until;
 
 // A framework thread running a loop held open by a keep until `finish`.
@@ -252,6 +253,34 @@ TEST(RunLoop, PostSyncReturnsWhenOwnerAborted) {
     ASSERT_TRUE(wait_until([&] { return caller.returned.load(); })) << "round " << round;
     let_go.store(true);
     Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  }
+}
+
+TEST(RunLoop, PostSyncOfAnAbortedCallerReturnsAndNeverFires) {
+  LoopThread lt;
+  for (int round = 0; round < 100; round++) {
+    // The owner is busy waiting for the caller's end, as a worker group's destructor
+    // does: only the caller's abort can end both waits.
+    std::atomic<bool> waiting{false}, fired{false}, owner_done{false};
+    std::atomic<std::thread::id> caller{std::thread::id()};
+    // Queued first, so the caller's message can only come after it.
+    lt.loop()->post([&](SimpleEvent&) {
+      wait_until([&] { return waiting.load() && caller.load() != std::thread::id(); });
+      Thread::abort(caller.load());
+      Thread::wait_for_end(caller.load(), kWatchdogUs);
+      owner_done.store(true);
+    });
+    caller.store(Thread::spawn([&](Thread&) {
+      waiting.store(true);
+      lt.loop()->post_sync([&](SimpleEvent&) { fired.store(true); });
+      return 0;
+    }));
+    ASSERT_TRUE(wait_until([&] { return owner_done.load(); })) << "round " << round;
+    // The abandoned message, if it was queued, runs after this one and must not call back.
+    std::atomic<bool> after{false};
+    lt.loop()->post([&](SimpleEvent&) { after.store(true); });
+    ASSERT_TRUE(wait_until([&] { return after.load(); }));
+    EXPECT_FALSE(fired.load()) << "round " << round;
   }
 }
 
