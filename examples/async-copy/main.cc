@@ -1,8 +1,9 @@
 // Copies a file with AsyncFile on a run loop: several reads are in flight at once, each
 // block read is written at its own offset (the writes queue up in the target), and a
 // written block's buffer is reused for the next read. Progress is printed every tenth.
+// With --sync the same copy is made with FileHelper::cp_sync instead, for comparison.
 //
-//   async-copy <source> <target> [--block KiB] [--reads N] [--quiet]
+//   async-copy <source> <target> [--block KiB] [--reads N] [--quiet] [--sync]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -136,13 +137,13 @@ class Copier : public AsyncFile::Delegate {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    printf("usage: %s <source> <target> [--block KiB] [--reads N] [--quiet]\n", argv[0]);
+    printf("usage: %s <source> <target> [--block KiB] [--reads N] [--quiet] [--sync]\n", argv[0]);
     return 2;
   }
   String source(argv[1]), target(argv[2]);
   uint32_t block = 1024 * 1024;
   int reads = 4;
-  bool quiet = false;
+  bool quiet = false, sync = false;
   for (int i = 3; i < argc; i++) {
     if (!strcmp(argv[i], "--block") && i + 1 < argc) {
       block = (uint32_t)atoi(argv[++i]) * 1024;
@@ -150,6 +151,8 @@ int main(int argc, char** argv) {
       reads = atoi(argv[++i]);
     } else if (!strcmp(argv[i], "--quiet")) {
       quiet = true;
+    } else if (!strcmp(argv[i], "--sync")) {
+      sync = true;
     }
   }
   if (block == 0 || block > (1u << 30) || reads < 1) {
@@ -170,19 +173,31 @@ int main(int argc, char** argv) {
 
   bool failed = false;
   int64_t copied = 0, elapsed_us = 0;
-  std::thread::id id = Thread::spawn(
-      [&](Thread&) {
-        Copier copier(source, target, size, block, reads, quiet);
-        copier.start();
-        RunLoop::current()->run(0);  // ends once both handles are gone
-        failed = copier.failed();
-        copied = copier.copied();
-        elapsed_us = copier.elapsed_us();
-        return 0;
-      },
-      "async-copy");
-  Thread::wait_for_end(id);
-  if (failed) return 1;
+  if (sync) {
+    int64_t start = time_monotonic();
+    try {
+      FileHelper::cp_sync(source, target);
+    } catch (const Error& e) {
+      printf("%s\n", e.message().c_str());
+      return 1;
+    }
+    copied = size;
+    elapsed_us = time_monotonic() - start;
+  } else {
+    std::thread::id id = Thread::spawn(
+        [&](Thread&) {
+          Copier copier(source, target, size, block, reads, quiet);
+          copier.start();
+          RunLoop::current()->run(0);  // ends once both handles are gone
+          failed = copier.failed();
+          copied = copier.copied();
+          elapsed_us = copier.elapsed_us();
+          return 0;
+        },
+        "async-copy");
+    Thread::wait_for_end(id);
+    if (failed) return 1;
+  }
   double seconds = elapsed_us / 1e6;
   printf("copied %lld bytes in %.3f s (%.1f MB/s)\n", (long long)copied, seconds,
          seconds > 0 ? copied / 1e6 / seconds : 0.0);
