@@ -26,6 +26,7 @@ class Context : public Reference {
   Context() { live_contexts++; }
   ~Context() override { live_contexts--; }
   virtual void on_event(SimpleEvent& evt) { evt.return_value = 1; }
+  void count(SimpleEvent& evt) { evt.return_value = ++calls + 10; }
   int calls = 0;
 };
 
@@ -152,6 +153,15 @@ TEST(Callback, MemberCallbackRetainsAndReleasesContext) {
   EXPECT_EQ(ctx->ref_count(), 1);
   EXPECT_EQ(live_contexts, 1);
   ctx->release();
+  EXPECT_EQ(live_contexts, 0);
+
+  // A plain (non-virtual) member is called directly.
+  {
+    Context* c = new Context();
+    Callback cb(c, &Context::count);
+    EXPECT_EQ(sync_callback(cb), 11);
+    EXPECT_EQ(sync_callback(cb), 12);
+  }
   EXPECT_EQ(live_contexts, 0);
 
   // A context held only by the callback ends with the callback.
