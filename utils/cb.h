@@ -12,8 +12,10 @@
 #ifndef NUBRIX_UTILS_CB_H
 #define NUBRIX_UTILS_CB_H
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <thread>
 #include <type_traits>
 #include <utility>
 
@@ -159,6 +161,77 @@ class WrapCallback : public CallbackCore {
 // error and data retained or owned. Without a target nothing is posted and the error
 // and data are released at once.
 void async_callback(const Callback& cb, Error* error, Object* data, PostMessage* target);
+
+class RunLoop;
+
+// One asynchronous operation bound to a run loop, abortable from any thread by its id.
+//
+// Every task has a non-zero id (from `iid32`) and is entered in a process-wide registry
+// under it for as long as it exists; the registry holds no reference. `safe_abort(id)`
+// may be called from any thread with an id that may be stale: the request travels to
+// the task's loop, where the id is looked up again and the task, if it is still alive,
+// is aborted on the loop's thread. A stale id, or a task whose loop has ended, finds
+// nothing and nothing happens.
+//
+// The operation's reference. While its operation is in flight a task keeps itself alive
+// with one reference of its own (whoever starts the operation retains the task for it).
+// Exactly one of the operation's completion and its abort gives that reference back:
+// both claim the end first (`claim_completion`, `claim_abort`), and only the winner may
+// release. The default `abort` claims and releases at once; `complete` is the
+// completion's counterpart. An override of `abort` that cancels its operation claims with
+// `claim_abort` and then releases when it is done with the operation.
+//
+// The count. A task counts its holders itself so that a lookup through the registry can
+// take a reference only from a task that still has one (`ref_count` is that count); the
+// memory hooks see the first holder and the last release as for any Reference.
+class AsyncIOTask : public Reference {
+ public:
+  // The loop must not be null (fatal).
+  explicit AsyncIOTask(RunLoop* loop);
+  AsyncIOTask(const AsyncIOTask&) = delete;
+  AsyncIOTask& operator=(const AsyncIOTask&) = delete;
+
+  bool retain() override;
+  void release() override;
+  [[nodiscard]] int32_t ref_count() const { return refs_.load(); }
+
+  // Aborts the operation. The default, when the end is not yet claimed, claims it as
+  // aborted and releases the operation's reference; otherwise it does nothing.
+  virtual void abort();
+  // Asks the task with that id to abort on its loop's thread. Any thread; 0, stale and
+  // never-issued ids do nothing.
+  static void safe_abort(uint32_t id);
+
+  [[nodiscard]] uint32_t id() const { return id_; }
+  [[nodiscard]] RunLoop* loop() const { return loop_; }
+  // Whether the end was claimed by an abort / by anyone.
+  [[nodiscard]] bool is_abort() const { return end_.load() == kAborted; }
+  [[nodiscard]] bool is_ended() const { return end_.load() != kRunning; }
+
+ protected:
+  // Leaves the registry.
+  ~AsyncIOTask() override;
+  // Claims the end of the operation, for an abort or for the completion; true for the
+  // first claim only.
+  bool claim_abort();
+  bool claim_completion();
+  // The completion: claims the end and, when that succeeded, releases the operation's
+  // reference (the task may be gone afterwards). True when it released.
+  bool complete();
+
+ private:
+  static constexpr uint8_t kRunning = 0;
+  static constexpr uint8_t kCompleted = 1;
+  static constexpr uint8_t kAborted = 2;
+  class Inl;
+  friend class Inl;
+
+  std::atomic<int32_t> refs_;
+  std::atomic<uint8_t> end_;
+  uint32_t id_;
+  RunLoop* loop_;
+  std::thread::id owner_;  // the loop's thread: the loop is reached through it
+};
 
 }  // namespace nubrix
 

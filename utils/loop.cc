@@ -125,10 +125,6 @@ const bool runtime_initialized = (runtime_initialize(), true);
 
 }  // namespace
 
-void task_registry_initialize() {
-  // The task registry has no state of its own yet.
-}
-
 void runtime_initialize() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -1045,6 +1041,19 @@ void Thread::Inl::abort_record(Thread* t) {
     t->cond_.notify_one();
   }
   if (t->loop_) RunLoop::Inl::stop_for_abort(t->loop_);
+}
+
+// ---------------------------------------------------------------------------------------
+// Posting through a thread
+
+uint32_t post_to_loop(std::thread::id owner, RunLoop* loop, const Callback& cb) {
+  Callback held(cb);  // a refused message is released after the lock
+  Runtime* r = runtime();
+  std::lock_guard<std::mutex> g(r->mutex);
+  // A loop is unlinked from its thread under this mutex before it is freed.
+  Thread** t = r->threads.get(owner);
+  if (!t || !loop || (*t)->loop_ != loop) return 0;
+  return loop->post(held);
 }
 
 }  // namespace nubrix

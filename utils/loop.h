@@ -63,7 +63,7 @@ class KeepLoop;
 // waiter list, thread-specific-data key), the main thread id. It runs once, before
 // `main`, from one static initialiser in utils/loop.cc; calling it again does nothing.
 void runtime_initialize();
-// The task registry's step of the start-up (filled in by the task registry).
+// The task registry's step of the start-up (defined with the tasks, in utils/cb.cc).
 void task_registry_initialize();
 
 class Thread {
@@ -113,6 +113,7 @@ class Thread {
  private:
   friend class Inl;
   friend class RunLoop;
+  friend uint32_t post_to_loop(std::thread::id owner, RunLoop* loop, const Callback& cb);
   Thread();
   ~Thread();
 
@@ -269,6 +270,15 @@ class KeepLoop : public Object, public PostMessage {
 // error goes to the callback on that loop (`async_callback`); without one the callback
 // fires at once on the calling thread with the error as it stands.
 void report_error(PostMessage* loop, const Error& error, const Callback& cb);
+
+// ---------------------------------------------------------------------------------------
+// Posting through a thread
+
+// Posts `cb` (no delay) to `loop` if that is still the loop of the framework thread
+// `owner`. Both are checked under the global thread mutex, so a loop that has ended is
+// never touched (for holders, such as tasks, that may outlive their loop). Returns the
+// message id, 0 when nothing was posted.
+uint32_t post_to_loop(std::thread::id owner, RunLoop* loop, const Callback& cb);
 
 }  // namespace nubrix
 
