@@ -1056,4 +1056,172 @@ uint32_t post_to_loop(std::thread::id owner, RunLoop* loop, const Callback& cb) 
   return loop->post(held);
 }
 
+// ---------------------------------------------------------------------------------------
+// Parallel workers
+//
+// The child map lives in a state shared by the group and its children, so a child may
+// end after the group is gone, and the group may be destroyed from one of its children.
+// Each child is represented by a token that holds the user's function object. The token
+// lives in the child's thread function and ends with it: after the body has run, or
+// unrun when the child was aborted before it started. Its end removes the child from the
+// map, so a child leaves the group exactly once, whichever way it ends. A child is
+// entered under its thread id with a serial of its own, so a wait for one child is never
+// confused with a later child that got the same system id.
+//
+// The group mutex comes before the global thread mutex: children are spawned, woken and
+// aborted under it, while each id in the map is certain to be the child's (a child
+// leaves the map before its thread ends and its id can be reused). A token ends with no
+// lock held: the spawner keeps its own reference until it has dropped the group mutex.
+
+class ParallelWorking::Inl : public Reference {
+ public:
+  mutable std::mutex mutex;
+  std::condition_variable ended;            // a child left the map
+  Map<std::thread::id, uint64_t> children;  // (mutex) id -> serial
+  uint64_t serial = 0;                      // (mutex)
+  bool destroying = false;                  // (mutex) spawns are refused
+
+  // Under the mutex (`l`): until that child has left the map.
+  void wait_child(std::unique_lock<std::mutex>& l, std::thread::id id, uint64_t s) {
+    ended.wait(l, [&] {
+      uint64_t* found = children.get(id);
+      return !found || *found != s;
+    });
+  }
+};
+
+namespace {
+
+class ChildToken : public Reference {
+ public:
+  ChildToken(ParallelWorking::Inl* group, Thread::Exec exec, uint64_t serial)
+      : group_(group), exec_(std::move(exec)), serial_(serial) {
+    group_->retain();
+  }
+  ~ChildToken() override {
+    exec_ = nullptr;  // what the function object holds goes before the child leaves
+    {
+      std::lock_guard<std::mutex> l(group_->mutex);
+      uint64_t* found = id_ == std::thread::id() ? nullptr : group_->children.get(id_);
+      if (found && *found == serial_) group_->children.remove(id_);
+      group_->ended.notify_all();
+    }
+    group_->release();
+  }
+  // On the child's thread; the function object ends with the body.
+  int run(Thread& t) {
+    Thread::Exec body;
+    body.swap(exec_);
+    return body(t);
+  }
+  // Under the group mutex, once the child is entered.
+  void set_id(std::thread::id id) { id_ = id; }
+
+ private:
+  ParallelWorking::Inl* group_;
+  Thread::Exec exec_;
+  uint64_t serial_;
+  std::thread::id id_;  // (group mutex)
+};
+
+// A counted handle on a token, for the child's thread function.
+class TokenRef {
+ public:
+  explicit TokenRef(ChildToken* token) : token_(token) { token_->retain(); }
+  TokenRef(const TokenRef& o) : token_(o.token_) { token_->retain(); }
+  TokenRef& operator=(const TokenRef&) = delete;
+  ~TokenRef() { token_->release(); }
+  ChildToken* operator->() const { return token_; }
+
+ private:
+  ChildToken* token_;
+};
+
+}  // namespace
+
+ParallelWorking::ParallelWorking(RunLoop* loop) : loop_(loop), keep_(nullptr), inl_(nullptr) {
+  if (!loop_ && Thread::current()) loop_ = RunLoop::current();
+  if (!loop_) fatal("utils/loop", 967, "ParallelWorking", "Can not find current thread run loop.");
+  keep_ = loop_->keep_alive("ParallelWorking()", true);
+  inl_ = new Inl();
+  inl_->retain();
+}
+
+std::thread::id ParallelWorking::spawn_child(Thread::Exec exec, const String& name) {
+  // The spawner's reference, released after the group mutex (declared before the lock):
+  // it may be the token's last, and the token's end takes that mutex.
+  struct Held {
+    ChildToken* token = nullptr;
+    ~Held() { nubrix::release(token); }
+  } held;
+  std::lock_guard<std::mutex> l(inl_->mutex);
+  if (inl_->destroying) return std::thread::id();
+  held.token = new ChildToken(inl_, std::move(exec), ++inl_->serial);
+  held.token->retain();
+  TokenRef token(held.token);
+  std::thread::id id = Thread::spawn([token](Thread& t) { return token->run(t); }, name);
+  if (id != std::thread::id()) {
+    held.token->set_id(id);
+    inl_->children.set(id, inl_->serial);
+  }
+  return id;
+}
+
+void ParallelWorking::awaken_child(std::thread::id id) {
+  std::lock_guard<std::mutex> l(inl_->mutex);
+  if (id != std::thread::id()) {
+    if (!inl_->children.has(id))
+      fatal("utils/loop", 1034, "awaken_child",
+            "Only subthreads belonging to \"ParallelWorking\" can be awaken");
+    Thread::awaken(id);
+    return;
+  }
+  for (auto it = inl_->children.begin(); it != inl_->children.end(); ++it) Thread::awaken(it.key());
+}
+
+void ParallelWorking::abort_child(std::thread::id id) {
+  std::thread::id self = Thread::current_id();
+  std::unique_lock<std::mutex> l(inl_->mutex);
+  if (id != std::thread::id()) {
+    uint64_t* found = inl_->children.get(id);
+    if (!found)
+      fatal("utils/loop", 1015, "abort_child",
+            "Only subthreads belonging to \"ParallelWorking\" can be aborted");
+    uint64_t serial = *found;
+    Thread::abort(id);
+    if (id != self) inl_->wait_child(l, id, serial);
+    return;
+  }
+  List<std::pair<std::thread::id, uint64_t>> aborted;
+  for (auto it = inl_->children.begin(); it != inl_->children.end(); ++it) {
+    Thread::abort(it.key());
+    if (it.key() != self) aborted.push(std::make_pair(it.key(), it.value()));
+  }
+  for (auto it = aborted.begin(); it != aborted.end(); ++it)
+    inl_->wait_child(l, it->first, it->second);
+}
+
+uint32_t ParallelWorking::child_count() const {
+  std::lock_guard<std::mutex> l(inl_->mutex);
+  return inl_->children.length();
+}
+
+ParallelWorking::~ParallelWorking() {
+  std::thread::id self = Thread::current_id();
+  {
+    std::unique_lock<std::mutex> l(inl_->mutex);
+    // From here on no child is added: the children aborted below are all there are.
+    inl_->destroying = true;
+    for (auto it = inl_->children.begin(); it != inl_->children.end(); ++it)
+      Thread::abort(it.key());
+    inl_->ended.wait(l, [&] {
+      uint32_t n = inl_->children.length();
+      return n == 0 || (n == 1 && inl_->children.has(self));
+    });
+  }
+  // With its clean flag set the keep takes its queued messages along; the loop may end.
+  keep_->release();
+  inl_->release();
+}
+
 }  // namespace nubrix

@@ -272,13 +272,59 @@ class KeepLoop : public Object, public PostMessage {
 void report_error(PostMessage* loop, const Error& error, const Callback& cb);
 
 // ---------------------------------------------------------------------------------------
-// Posting through a thread
+// Posting through a thread, and parallel workers
 
 // Posts `cb` (no delay) to `loop` if that is still the loop of the framework thread
 // `owner`. Both are checked under the global thread mutex, so a loop that has ended is
 // never touched (for holders, such as tasks, that may outlive their loop). Returns the
 // message id, 0 when nothing was posted.
 uint32_t post_to_loop(std::thread::id owner, RunLoop* loop, const Callback& cb);
+
+// A group of child threads started from a thread with a run loop. While the group exists
+// it keeps that loop alive (a keep named "ParallelWorking()", clean flag set). Children
+// are ordinary framework threads: they may sleep, own a run loop and watch their abort
+// flag. Destroying the group (`release`) aborts every child and waits until each child's
+// function object has returned and been destroyed, however long that takes; spawns
+// asked for from then on are refused.
+//
+// A child leaves the group when its function object returns; from then on its id is a
+// stranger's to `awaken_child` and `abort_child` (fatal). The group may be destroyed on
+// any thread, a child's included (that child is then aborted but not waited for).
+//
+// Destroying the group on its loop's thread blocks that loop until the children have
+// ended: a child must then not wait on that loop (`post_sync` to it would wait for a
+// dispatch that cannot come before the child ends); it may `post` to it.
+class ParallelWorking : public Object {
+ public:
+  // The loop null: the calling thread's loop (created if needed); fatal when the
+  // calling thread has none and can have none (it was not started by Thread::spawn).
+  explicit ParallelWorking(RunLoop* loop = nullptr);
+  ParallelWorking(const ParallelWorking&) = delete;
+  ParallelWorking& operator=(const ParallelWorking&) = delete;
+
+  // Starts a child thread on `exec` with the given name and returns its id, or the
+  // default id when the process is exiting or the group is being destroyed.
+  std::thread::id spawn_child(Thread::Exec exec, const String& name = String());
+  // Wakes the child from `sleep`; the default id wakes every child. Fatal for an id that
+  // is not a living child of this group.
+  void awaken_child(std::thread::id id = std::thread::id());
+  // Aborts the child (its abort flag set, its loop stopped, woken) and waits until its
+  // function object has ended; the default id aborts every child, then waits for all
+  // (not for the calling thread). Fatal for an id that is not a living child.
+  void abort_child(std::thread::id id = std::thread::id());
+  // The number of living children.
+  [[nodiscard]] uint32_t child_count() const;
+  [[nodiscard]] RunLoop* loop() const { return loop_; }
+
+  class Inl;
+
+ private:
+  ~ParallelWorking() override;
+
+  RunLoop* loop_;
+  KeepLoop* keep_;
+  Inl* inl_;  // the child map and its mutex, shared with the children's wrappers
+};
 
 }  // namespace nubrix
 
