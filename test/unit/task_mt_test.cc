@@ -78,6 +78,8 @@ struct Counters {
   std::atomic<int> aborts{0};
   std::atomic<int> ends{0};
   std::atomic<int> foreign_thread_aborts{0};
+  std::atomic<int> dying_aborts{0};  // aborts that reached a task being destroyed
+  bool slow_end = false;             // destruction lingers: a lookup may find it dying
 };
 
 class TestTask : public AsyncIOTask {
@@ -88,14 +90,23 @@ class TestTask : public AsyncIOTask {
   void abort() override {
     c_->aborts++;
     if (Thread::current_id() != owner_) c_->foreign_thread_aborts++;
+    if (dying_.load()) c_->dying_aborts++;
     AsyncIOTask::abort();
   }
   // The operation's completion.
   bool finish() { return complete(); }
 
  private:
-  ~TestTask() override { c_->ends++; }
+  ~TestTask() override {
+    dying_.store(true);
+    if (c_->slow_end) {
+      for (volatile uint32_t spin = random(0, 2000); spin > 0; spin--) {
+      }
+    }
+    c_->ends++;
+  }
   Counters* c_;
+  std::atomic<bool> dying_{false};
   std::thread::id owner_;
 };
 
@@ -156,6 +167,7 @@ TEST(AsyncIOTask, SafeAbortRacingTheLastRelease) {
   const int rounds = 10000 / kSlow;
   LoopThread lt;
   Counters c;
+  c.slow_end = true;
   std::atomic<int> completed{0};
   std::vector<std::thread> callers;
   std::atomic<int> reached[2] = {};
@@ -188,6 +200,7 @@ TEST(AsyncIOTask, SafeAbortRacingTheLastRelease) {
   lt.drain();
   EXPECT_EQ(c.ends.load(), rounds);
   EXPECT_EQ(c.foreign_thread_aborts.load(), 0);
+  EXPECT_EQ(c.dying_aborts.load(), 0);
   // The first shape always completes, the second never does.
   EXPECT_GE(completed.load(), (rounds + 2) / 3);
   EXPECT_LE(completed.load(), rounds - rounds / 3);
