@@ -586,15 +586,16 @@ void RunLoop::post_sync(const Callback& cb) {
     return;
   }
   if (thread_->is_abort()) return;
+  // A framework thread that is aborted while it waits stops waiting, unless its
+  // callback is already firing: the owner may be waiting for this thread's end (a worker
+  // group destroyed on its loop). Abort does not signal this wait, so it is looked at
+  // every few milliseconds. An aborted caller queues nothing.
+  Thread* caller = Thread::current();
+  if (caller && caller->is_abort()) return;
   SyncState* state = new SyncState();
   state->retain();
   // A refused message is released at once and finishes the state.
   inl_->post(Callback(new SyncMessage(cb, state)), 0, 0);
-  // A framework thread that is aborted while it waits stops waiting, unless its
-  // callback is already firing: the owner may be waiting for this thread's end (a worker
-  // group destroyed on its loop). Abort does not signal this wait, so it is looked at
-  // every few milliseconds.
-  Thread* caller = Thread::current();
   {
     std::unique_lock<std::mutex> l(state->mutex);
     if (!caller) {

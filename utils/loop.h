@@ -188,7 +188,8 @@ class RunLoop : public Object, public PostMessage {
   // On the owner thread fires the callback at once. From another thread queues it and
   // returns once it has fired, or once it can no longer fire (cancelled, loop
   // destroyed, owner aborted, or the calling framework thread aborted before it began
-  // to fire: it then never fires). Does nothing when the owner is aborted.
+  // to fire: it then never fires). Does nothing when the owner or the calling
+  // framework thread is aborted.
   void post_sync(const Callback& cb);
   // Removes the queued message with that id (0 does nothing).
   void cancel(uint32_t id);
@@ -292,8 +293,8 @@ uint32_t post_to_loop(std::thread::id owner, RunLoop* loop, const Callback& cb);
 // any thread, a child's included (that child is then aborted but not waited for).
 //
 // Destroying the group on its loop's thread blocks that loop until the children have
-// ended: a child must then not wait on that loop (`post_sync` to it would wait for a
-// dispatch that cannot come before the child ends); it may `post` to it.
+// ended. A child waiting in `post_sync` on that loop is not a deadlock: its abort ends
+// the wait (the callback then never fires); its posts fire once the loop is free.
 class ParallelWorking : public Object {
  public:
   // The loop null: the calling thread's loop (created if needed); fatal when the
