@@ -115,26 +115,18 @@ void task_registry_initialize() {
 
 class AsyncIOTask::Inl {
  public:
-  // Takes a reference only from a task that still has one: a task whose count reached 0
-  // is being destroyed and merely waits for the registry mutex to leave the map.
-  static bool retain_if_alive(AsyncIOTask* task) {
-    int32_t n = task->refs_.load();
-    while (n > 0) {
-      if (task->refs_.compare_exchange_weak(n, n + 1)) return true;
-    }
-    return false;
-  }
-
-  // On the loop's thread: the task with that id, if it is still alive and belongs to the
-  // loop the message fired on, is aborted here. The reference taken under the registry
-  // mutex is released after it, with no lock held (it may be the last one).
+  // On the loop's thread: the task with that id, if it is still alive (a task whose
+  // count reached 0 is being destroyed and merely waits for the registry mutex to leave
+  // the map) and belongs to the loop the message fired on, is aborted here. The
+  // reference taken under the registry mutex is released after it, with no lock held
+  // (it may be the last one).
   static void abort_on_loop(uint32_t id, Object* loop) {
     TaskRegistry* r = registry();
     AsyncIOTask* task = nullptr;
     {
       std::lock_guard<std::mutex> l(r->mutex);
       AsyncIOTask** found = r->tasks.get(id);
-      if (found && static_cast<Object*>((*found)->loop_) == loop && retain_if_alive(*found))
+      if (found && static_cast<Object*>((*found)->loop_) == loop && (*found)->retain_if_live())
         task = *found;
     }
     if (!task) return;
@@ -146,7 +138,7 @@ class AsyncIOTask::Inl {
   }
 };
 
-AsyncIOTask::AsyncIOTask(RunLoop* loop) : refs_(0), end_(kRunning), id_(0), loop_(loop), owner_() {
+AsyncIOTask::AsyncIOTask(RunLoop* loop) : end_(kRunning), id_(0), loop_(loop), owner_() {
   if (!loop) fatal("utils/cb", 114, "AsyncIOTask");
   id_ = iid32();
   owner_ = loop->thread_id();
@@ -161,16 +153,6 @@ AsyncIOTask::~AsyncIOTask() {
   // After the ids wrapped, the entry may be a newer task's.
   AsyncIOTask** found = r->tasks.get(id_);
   if (found && *found == this) r->tasks.remove(id_);
-}
-
-bool AsyncIOTask::retain() {
-  if (refs_.fetch_add(1) == 0) Reference::retain();  // the first holder, for the hooks
-  return true;
-}
-
-void AsyncIOTask::release() {
-  if (refs_.fetch_sub(1) > 1) return;
-  Reference::release();  // the last holder: ends the task
 }
 
 bool AsyncIOTask::claim_abort() {

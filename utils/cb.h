@@ -191,10 +191,6 @@ class AsyncIOTask : public Reference {
   AsyncIOTask(const AsyncIOTask&) = delete;
   AsyncIOTask& operator=(const AsyncIOTask&) = delete;
 
-  bool retain() override;
-  void release() override;
-  [[nodiscard]] int32_t ref_count() const { return refs_.load(); }
-
   // Aborts the operation. The default, when the end is not yet claimed, claims it as
   // aborted and releases the operation's reference; otherwise it does nothing.
   virtual void abort();
@@ -226,7 +222,6 @@ class AsyncIOTask : public Reference {
   class Inl;
   friend class Inl;
 
-  std::atomic<int32_t> refs_;
   std::atomic<uint8_t> end_;
   uint32_t id_;
   RunLoop* loop_;

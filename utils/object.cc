@@ -10,7 +10,9 @@ namespace nubrix {
 
 namespace {
 
-void* default_alloc(size_t size) { return ::malloc(size); }
+void* default_alloc(size_t size) {
+  return ::malloc(size);
+}
 void default_release(Object* obj) {
   obj->~Object();
   ::free(obj);
@@ -32,9 +34,15 @@ String Object::to_string() const {
   return *text;
 }
 
-bool Object::is_reference() const { return false; }
-bool Object::retain() { return false; }
-void Object::release() { memory_hooks.release(this); }
+bool Object::is_reference() const {
+  return false;
+}
+bool Object::retain() {
+  return false;
+}
+void Object::release() {
+  memory_hooks.release(this);
+}
 
 void* Object::operator new(size_t size) {
   void* p = memory_hooks.alloc(size);
@@ -42,9 +50,13 @@ void* Object::operator new(size_t size) {
   return p;
 }
 
-void Object::operator delete(void*) { fatal("utils/object", 157, "operator delete", "Unreachable code"); }
+void Object::operator delete(void*) {
+  fatal("utils/object", 157, "operator delete", "Unreachable code");
+}
 
-bool Reference::is_reference() const { return true; }
+bool Reference::is_reference() const {
+  return true;
+}
 
 bool Reference::retain() {
   if (ref_count_.fetch_add(1) == 0) memory_hooks.retain(this);
@@ -54,6 +66,14 @@ bool Reference::retain() {
 void Reference::release() {
   if (ref_count_.fetch_sub(1) - 1 > 0) return;
   memory_hooks.release(this);
+}
+
+bool Reference::retain_if_live() {
+  int32_t n = ref_count_.load();
+  while (n > 0) {
+    if (ref_count_.compare_exchange_weak(n, n + 1)) return true;
+  }
+  return false;
 }
 
 void destroy_object(Object* obj) {

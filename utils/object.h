@@ -59,6 +59,10 @@ class Reference : public Object {
   bool is_reference() const override;
   bool retain() override;
   void release() override;
+  // Takes a reference only while the count is above 0; an object whose count reached 0
+  // is being destroyed. True when it took one. For finders that hold no reference (a
+  // registry that an object leaves in its destructor).
+  bool retain_if_live();
   [[nodiscard]] int32_t ref_count() const { return ref_count_.load(); }
 
  private:
@@ -66,7 +70,9 @@ class Reference : public Object {
 };
 
 // Null-tolerant forms.
-inline bool retain(Object* obj) { return obj ? obj->retain() : false; }
+inline bool retain(Object* obj) {
+  return obj ? obj->retain() : false;
+}
 inline void release(Object* obj) {
   if (obj) obj->release();
 }

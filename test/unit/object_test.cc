@@ -82,6 +82,8 @@ TEST_F(MemoryHooksTest, ReferenceCountsAndCallsRetainHookOnce) {
   EXPECT_EQ(alloc_calls, 0);  // a null alloc entry keeps malloc
   EXPECT_TRUE(r->is_reference());
   EXPECT_EQ(r->ref_count(), 0);
+  EXPECT_FALSE(r->retain_if_live());  // no holder yet: nothing taken, no hook
+  EXPECT_EQ(r->ref_count(), 0);
 
   EXPECT_TRUE(r->retain());
   EXPECT_EQ(r->ref_count(), 1);
@@ -91,6 +93,10 @@ TEST_F(MemoryHooksTest, ReferenceCountsAndCallsRetainHookOnce) {
   EXPECT_TRUE(retain(r));
   EXPECT_EQ(r->ref_count(), 2);
   EXPECT_EQ(retain_calls, 1);  // only the first holder is reported
+  EXPECT_TRUE(r->retain_if_live());
+  EXPECT_EQ(r->ref_count(), 3);
+  EXPECT_EQ(retain_calls, 1);
+  r->release();
 
   r->release();
   EXPECT_EQ(r->ref_count(), 1);
