@@ -16,8 +16,9 @@ build: setup
 
 run: setup
 	@$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@$(CMAKE) --build build -j $(JOBS) --target jsxc
+	@$(CMAKE) --build build -j $(JOBS) --target jsxc run-loop async-copy
 	@sh scripts/run-examples.sh build/jsxc
+	@sh scripts/run-runtime-examples.sh build/examples
 
 test: setup test-normal test-asan test-tsan fuzz
 
