@@ -21,19 +21,6 @@ namespace {
 using nubrix_test::kWatchdogUs;
 using nubrix_test::wait_until;
 
-// Sanitizer builds run the racy scenarios fewer times (they are several times slower).
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-constexpr int kSlow = 5;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-constexpr int kSlow = 5;
-#else
-constexpr int kSlow = 1;
-#endif
-#else
-constexpr int kSlow = 1;
-#endif
-
 // A framework thread running a loop held open by a keep until `finish`.
 class LoopThread {
  public:
@@ -164,7 +151,7 @@ TEST(AsyncIOTask, SafeAbortOfStaleAndNeverIssuedIds) {
 // the abort runs on the loop (exactly one of them gives the operation's reference back).
 // Every task ends exactly once, and aborts run on the loop's thread only.
 TEST(AsyncIOTask, SafeAbortRacingTheLastRelease) {
-  const int rounds = 10000 / kSlow;
+  const int rounds = 10000;
   LoopThread lt;
   Counters c;
   c.slow_end = true;
@@ -258,7 +245,7 @@ TEST(AsyncIOTask, SafeAbortAfterTheLoopThreadEnded) {
 // is aborted once, on its loop.
 TEST(AsyncIOTask, ManyThreadsAbortOneTask) {
   LoopThread lt;
-  for (int round = 0; round < 200 / kSlow; round++) {
+  for (int round = 0; round < 200; round++) {
     Counters c;
     TestTask* task = started_task(lt.loop(), &c);
     uint32_t id = task->id();
