@@ -278,9 +278,8 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
   // Refusals and start failures reach on_error on a later dispatch of the loop; only
   // a loop that can no longer take messages gets them at once.
   void report(const Error& error) {
-    // The callback holds this state until it has fired. (A lambda rather than a member
-    // callback: GCC 12's UBSan misreads calls through non-virtual member pointers.)
-    Callback cb(new LambdaCallback<Inl>([this](SimpleEvent& evt) { fire_error(evt); }, this));
+    // The callback holds this state until it has fired.
+    Callback cb(this, &Inl::fire_error);
     if (keep_->is_attached()) {
       Callback wrap(new WrapCallback(cb, new Error(error), nullptr));
       if (keep_->post(wrap)) return;
