@@ -8,21 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "test/support/fatal_test.h"
 #include "utils/error.h"
 #include "utils/map.h"
 #include "utils/string.h"
 
 using namespace nubrix;
-
-// fatal() writes its report to standard output; a death test reads standard error.
-#define EXPECT_FATAL(statement, regex)      \
-  EXPECT_DEATH(                             \
-      {                                     \
-        fflush(stdout);                     \
-        dup2(STDERR_FILENO, STDOUT_FILENO); \
-        statement;                          \
-      },                                    \
-      regex)
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "test/support/fatal_test.h"
+#include "test/support/loop_thread.h"
 #include "test/support/runtime_test.h"
 #include "utils/console.h"
 #include "utils/loop.h"
@@ -30,45 +32,8 @@ const bool pool_size_set = (setenv("UV_THREADPOOL_SIZE", "4", 1), true);
 using nubrix_test::capture;
 using nubrix_test::kWatchdogSeconds;
 using nubrix_test::kWatchdogUs;
+using nubrix_test::LoopThread;
 using nubrix_test::wait_until;
-
-// A framework thread running a loop held open by a keep until `finish`.
-class LoopThread {
- public:
-  explicit LoopThread(int64_t keep_alive_us = 0) {
-    id_ = Thread::spawn(
-        [this, keep_alive_us](Thread&) {
-          RunLoop* loop = RunLoop::current();
-          keep_ = loop->keep_alive("LoopThread");
-          loop_.store(loop);
-          loop->run(keep_alive_us);
-          ended_run_.store(true);
-          return 0;
-        },
-        "loop thread");
-    EXPECT_TRUE(wait_until([this] { return loop_.load() != nullptr; }));
-  }
-  ~LoopThread() { finish(); }
-  RunLoop* loop() const { return loop_.load(); }
-  KeepLoop* keep() const { return keep_; }
-  std::thread::id id() const { return id_; }
-  bool ended_run() const { return ended_run_.load(); }
-  // Releases the keep and waits for the thread's end.
-  void finish() {
-    if (keep_) {
-      KeepLoop* k = keep_;
-      keep_ = nullptr;
-      k->release();
-    }
-    Thread::wait_for_end(id_, (int64_t)kWatchdogSeconds * 1000000);
-  }
-
- private:
-  std::thread::id id_;
-  std::atomic<RunLoop*> loop_{nullptr};
-  std::atomic<bool> ended_run_{false};
-  KeepLoop* keep_ = nullptr;
-};
 
 // Blocks the loop inside one message until released.
 class Blocker {
@@ -617,17 +582,6 @@ TEST(RunLoop, OutsideMutexIsHeldWhileMessagesAndWorkCompletionsFire) {
   EXPECT_TRUE(held_in_done.load());
   lt.loop()->set_outside_mutex(nullptr);
 }
-
-// fatal() writes its report to standard output; a death test reads standard error.
-#define EXPECT_FATAL(statement, regex)      \
-  EXPECT_DEATH(                             \
-      {                                     \
-        fflush(stdout);                     \
-        dup2(STDERR_FILENO, STDOUT_FILENO); \
-        set_console(new Console());         \
-        statement;                          \
-      },                                    \
-      regex)
 
 TEST(RunLoopDeathTest, FatalChecks) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "test/support/fatal_test.h"
+#include "test/support/loop_thread.h"
 #include "test/support/runtime_test.h"
 #include "utils/console.h"
 #include "utils/loop.h"
@@ -19,46 +21,8 @@ using namespace nubrix;
 namespace {
 
 using nubrix_test::kWatchdogUs;
+using nubrix_test::LoopThread;
 using nubrix_test::wait_until;
-
-// A framework thread running a loop held open by a keep until `finish`.
-class LoopThread {
- public:
-  LoopThread() {
-    id_ = Thread::spawn(
-        [this](Thread&) {
-          RunLoop* loop = RunLoop::current();
-          keep_ = loop->keep_alive("LoopThread");
-          loop_.store(loop);
-          loop->run(0);
-          return 0;
-        },
-        "loop thread");
-    EXPECT_TRUE(wait_until([this] { return loop_.load() != nullptr; }));
-  }
-  ~LoopThread() { finish(); }
-  RunLoop* loop() const { return loop_.load(); }
-  std::thread::id id() const { return id_; }
-  void finish() {
-    if (keep_) {
-      KeepLoop* k = keep_;
-      keep_ = nullptr;
-      k->release();
-    }
-    Thread::wait_for_end(id_, kWatchdogUs);
-  }
-  // Returns once everything posted to the loop before has fired.
-  void drain() {
-    std::atomic<bool> done{false};
-    loop()->post([&](SimpleEvent&) { done.store(true); });
-    EXPECT_TRUE(wait_until([&] { return done.load(); }));
-  }
-
- private:
-  std::thread::id id_;
-  std::atomic<RunLoop*> loop_{nullptr};
-  KeepLoop* keep_ = nullptr;
-};
 
 // Counts its aborts, the thread they ran on and its end.
 struct Counters {
@@ -266,14 +230,10 @@ TEST(AsyncIOTask, ManyThreadsAbortOneTask) {
   }
 }
 
-// fatal() writes its report to standard output; a death test reads standard error.
 TEST(AsyncIOTaskDeathTest, WithoutALoop) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
+  EXPECT_FATAL(
       {
-        fflush(stdout);
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        set_console(new Console());
         Counters c;
         new TestTask(nullptr, &c);
       },
