@@ -804,10 +804,26 @@ ArrayBuffer<uint16_t> utf8_to_utf16(const char* source, uint32_t length, uint32_
   return out.finish((uint32_t)units);
 }
 
+namespace {
+
+// The lossless UTF-8 size of one piece: the named form's count, less two bytes for
+// every surrogate pair (six bytes there, four here).
+uint64_t lossless_utf8_size(const uint16_t* source, uint32_t length) {
+  uint64_t size = utf8_size(source, length);
+  for (uint32_t i = 0; i + 1 < length; i++) {
+    if ((source[i] & 0xFC00) == 0xD800 && (source[i + 1] & 0xFC00) == 0xDC00) {
+      size -= 2;
+      i++;
+    }
+  }
+  return size;
+}
+
+}  // namespace
+
 // Each unit gives at most three bytes (a pair gives four for two units), so 3 ×
 // `length` bytes suffice and the block is cut to size at the end. When that bound is
-// beyond the limit the exact size is counted first: the named form's count, less two
-// bytes for every surrogate pair.
+// beyond the limit the exact size is counted first.
 Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uint32_t count) {
   uint64_t total = 0;
   for (uint32_t i = 0; i < count; i++) total += lengths[i];
@@ -815,7 +831,7 @@ Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uin
   uint64_t size = total * 3;
   if (size >= kMaxLength) {
     size = 0;
-    for (uint32_t i = 0; i < count; i++) size += utf8_size(pieces[i], lengths[i]);
+    for (uint32_t i = 0; i < count; i++) size += lossless_utf8_size(pieces[i], lengths[i]);
   }
   Output<char> out(size);
   char* o = out.data();
@@ -826,20 +842,7 @@ Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uin
 }
 
 Buffer utf16_to_utf8(const uint16_t* source, uint32_t length) {
-  if (length == 0) return empty_result<char>();
-  uint64_t size = (uint64_t)length * 3;
-  if (size >= kMaxLength) {
-    size = utf8_size(source, length);
-    for (uint32_t i = 0; i + 1 < length; i++) {
-      if ((source[i] & 0xFC00) == 0xD800 && (source[i + 1] & 0xFC00) == 0xDC00) {
-        size -= 2;
-        i++;
-      }
-    }
-  }
-  Output<char> out(size);
-  char* end = utf8_fill16<true>(source, length, out.data(), out.data() + size);
-  return out.finish((uint32_t)(end - out.data()));
+  return utf16_to_utf8(&source, &length, 1);
 }
 
 }  // namespace nubrix

@@ -278,13 +278,8 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
   // Refusals and start failures reach on_error on a later dispatch of the loop; only
   // a loop that can no longer take messages gets them at once.
   void report(const Error& error) {
-    // The callback holds this state until it has fired.
-    Callback cb(this, &Inl::fire_error);
-    if (keep_->is_attached()) {
-      Callback wrap(new WrapCallback(cb, new Error(error), nullptr));
-      if (keep_->post(wrap)) return;
-    }
-    sync_callback(cb, const_cast<Error*>(&error), nullptr);
+    // The callback holds this state until it has fired. A detached keep refuses posts.
+    report_error(keep_, error, Callback(this, &Inl::fire_error));
   }
   void fire_error(SimpleEvent& evt) {
     if (evt.error) delegate_->on_error(host_, *evt.error);

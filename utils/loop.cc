@@ -61,11 +61,6 @@ std::atomic<bool> exit_waits_over{false};
 std::atomic<Thread::Inl::ExitHook> exit_hook1{nullptr};
 std::atomic<Thread::Inl::ExitHook> exit_hook2{nullptr};
 
-// Message, keep and work ids (never 0, which means "refused" or "all").
-uint32_t next_id() {
-  return iid32();
-}
-
 void nano_sleep(int64_t us) {
   struct timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
   while (nanosleep(&ts, &ts) == -1 && errno == EINTR) {
@@ -569,7 +564,7 @@ uint32_t RunLoop::Inl::post(Callback&& cb, uint64_t delay_us, uint32_t group) {
   uint64_t time = delay_us ? (uint64_t)time_monotonic() + delay_us : 0;
   std::lock_guard<std::mutex> l(host->mutex_);
   if (destroying) return 0;
-  uint32_t id = next_id();
+  uint32_t id = iid32();
   host->queue_.push(Queue{id, group, time, ++seq, std::move(cb)});
   send();
   return id;
@@ -654,8 +649,7 @@ void RunLoop::Inl::take_group(uint32_t group, List<Callback>& out) {
 
 uint32_t RunLoop::work(const Callback& work, const Callback& done, const String& name) {
   if (thread_->is_abort()) return 0;
-  Work* w =
-      new Work{this, next_id(), work, done, uv_work_t(), List<Work*>::Iterator(), name, false};
+  Work* w = new Work{this, iid32(), work, done, uv_work_t(), List<Work*>::Iterator(), name, false};
   uint32_t id = w->id;
   if (!inl_->post(Callback(new SubmitWork(w)), 0, 0)) return 0;
   return id;
@@ -734,7 +728,7 @@ void RunLoop::Inl::queue_stop() {
     self->stopping = true;
     uv_stop(self->host->uv_loop_);
   });
-  host->queue_.push(Queue{next_id(), 0, 0, ++seq, std::move(stop)});
+  host->queue_.push(Queue{iid32(), 0, 0, ++seq, std::move(stop)});
   send();
 }
 
@@ -770,8 +764,8 @@ bool RunLoop::is_alive() const {
 
 KeepLoop* RunLoop::keep_alive(const String& name, bool clean) {
   std::lock_guard<std::mutex> l(mutex_);
-  if (inl_->destroying) return new KeepLoop(nullptr, next_id(), name, clean);
-  KeepLoop* keep = new KeepLoop(this, next_id(), name, clean);
+  if (inl_->destroying) return new KeepLoop(nullptr, iid32(), name, clean);
+  KeepLoop* keep = new KeepLoop(this, iid32(), name, clean);
   keep->node_ = keeps_.push(keep);
   inl_->keep_count++;
   return keep;
@@ -983,11 +977,14 @@ RunLoop::~RunLoop() {
 }
 
 void report_error(PostMessage* loop, const Error& error, const Callback& cb) {
-  if (loop) {
-    async_callback(cb, new Error(error), nullptr, loop);
-  } else {
+  if (!loop) {
     sync_callback(cb, const_cast<Error*>(&error), nullptr);
+    return;
   }
+  // As async_callback, keeping the wrap: a target that refuses the message (its loop is
+  // gone, its owner aborted) gets the error at once instead of losing it.
+  Callback wrap(new WrapCallback(cb, new Error(error), nullptr));
+  if (loop->post(wrap, 0) == 0) sync_callback(wrap);
 }
 
 // ---------------------------------------------------------------------------------------

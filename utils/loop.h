@@ -268,8 +268,8 @@ class KeepLoop : public Object, public PostMessage {
 };
 
 // The reporting pattern of the asynchronous classes: with a loop, a heap copy of the
-// error goes to the callback on that loop (`async_callback`); without one the callback
-// fires at once on the calling thread with the error as it stands.
+// error goes to the callback on that loop (as `async_callback` does); without one, or
+// when the loop refuses the message, the callback fires at once on the calling thread.
 void report_error(PostMessage* loop, const Error& error, const Callback& cb);
 
 // ---------------------------------------------------------------------------------------

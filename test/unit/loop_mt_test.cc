@@ -544,6 +544,19 @@ TEST(ReportError, ToALoopOrAtOnce) {
   int32_t now_code = 0;
   report_error(nullptr, Error(-4, "now"), [&](SimpleEvent& e) { now_code = e.error->code(); });
   EXPECT_EQ(now_code, -4);
+  // A target that refuses the message (a keep whose loop is gone) gets it at once.
+  KeepLoop* detached = nullptr;
+  std::thread::id id = Thread::spawn([&](Thread&) {
+    detached = RunLoop::current()->keep_alive("report target");
+    return 0;
+  });
+  Thread::wait_for_end(id, kWatchdogUs);
+  ASSERT_NE(detached, nullptr);
+  int32_t refused_code = 0;
+  report_error(detached, Error(-5, "refused"),
+               [&](SimpleEvent& e) { refused_code = e.error->code(); });
+  EXPECT_EQ(refused_code, -5);
+  detached->release();
 }
 
 TEST(RunLoop, OutsideMutexIsHeldWhileMessagesAndWorkCompletionsFire) {
