@@ -39,13 +39,6 @@ Buffer Parser::output_utf8() {
   for (const String16& piece : main_output) {
     pieces[i] = piece.data();
     lengths[i] = piece.length();
-    // Pieces end at token boundaries, so no surrogate pair is ever split; should one
-    // be, the joined text is encoded instead.
-    uint16_t last = piece.length() ? piece[piece.length() - 1] : 0;
-    if ((last & 0xFC00) == 0xD800 && i + 1 < count) {
-      String16 text = main_output.join();
-      return utf16_to_utf8(text.data(), text.length());
-    }
     i++;
   }
   return utf16_to_utf8(pieces.data(), lengths.data(), count);

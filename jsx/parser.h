@@ -37,10 +37,10 @@ class Parser : public Object {
 
   // Rewrites the whole source into main_output and appends the module trailer.
   void transform();
-  // The transpiled text (the joined main output).
   // The transpiled text encoded as UTF-8, straight from the output pieces (no joined
   // copy in between).
   [[nodiscard]] Buffer output_utf8();
+  // The transpiled text (the joined main output).
   [[nodiscard]] String16 output() {
     flush_pending();
     return main_output.join();

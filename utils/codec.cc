@@ -835,8 +835,22 @@ Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uin
   }
   Output<char> out(size);
   char* o = out.data();
+  const char* end = out.data() + size;
+  bool low_taken = false;  // the piece's first unit went out with the previous piece
   for (uint32_t i = 0; i < count; i++) {
-    o = utf8_fill16<true>(pieces[i], lengths[i], o, out.data() + size);
+    const uint16_t* p = pieces[i] + (low_taken ? 1 : 0);
+    uint32_t n = lengths[i] - (low_taken ? 1 : 0);
+    low_taken = false;
+    // A surrogate pair split between two pieces is one character.
+    if (n && (p[n - 1] & 0xFC00) == 0xD800 && i + 1 < count && lengths[i + 1] &&
+        (pieces[i + 1][0] & 0xFC00) == 0xDC00) {
+      o = utf8_fill16<true>(p, n - 1, o, end);
+      const uint16_t pair[2] = {p[n - 1], pieces[i + 1][0]};
+      o = utf8_fill16<true>(pair, 2, o, end);
+      low_taken = true;
+    } else {
+      o = utf8_fill16<true>(p, n, o, end);
+    }
   }
   return out.finish((uint32_t)(o - out.data()));
 }

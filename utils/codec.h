@@ -62,8 +62,8 @@ ArrayBuffer<uint16_t> utf8_to_utf16(const char* source, uint32_t length,
 // Lossless UTF-16 to UTF-8: a surrogate pair becomes one 4-byte sequence; a lone
 // surrogate becomes U+FFFD, so the output is always valid UTF-8.
 Buffer utf16_to_utf8(const uint16_t* source, uint32_t length);
-// The same over consecutive pieces of one text, encoded into one block. A surrogate
-// pair must not be split between two pieces (each half would become U+FFFD).
+// The same over consecutive pieces of one text, encoded into one block: the result
+// equals the encoding of the joined text (a surrogate pair may be split between pieces).
 Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uint32_t count);
 
 }  // namespace nubrix
