@@ -836,18 +836,21 @@ Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uin
   Output<char> out(size);
   char* o = out.data();
   const char* end = out.data() + size;
-  bool low_taken = false;  // the piece's first unit went out with the previous piece
+  uint32_t taken = count;  // the piece whose first unit went out with an earlier piece
   for (uint32_t i = 0; i < count; i++) {
-    const uint16_t* p = pieces[i] + (low_taken ? 1 : 0);
-    uint32_t n = lengths[i] - (low_taken ? 1 : 0);
-    low_taken = false;
-    // A surrogate pair split between two pieces is one character.
-    if (n && (p[n - 1] & 0xFC00) == 0xD800 && i + 1 < count && lengths[i + 1] &&
-        (pieces[i + 1][0] & 0xFC00) == 0xDC00) {
+    const uint16_t* p = pieces[i] + (taken == i ? 1 : 0);
+    uint32_t n = lengths[i] - (taken == i ? 1 : 0);
+    // A surrogate pair split between two pieces (empty ones between) is one character.
+    uint32_t next = count;
+    if (n && (p[n - 1] & 0xFC00) == 0xD800) {
+      next = i + 1;
+      while (next < count && lengths[next] == 0) next++;
+    }
+    if (next < count && (pieces[next][0] & 0xFC00) == 0xDC00) {
       o = utf8_fill16<true>(p, n - 1, o, end);
-      const uint16_t pair[2] = {p[n - 1], pieces[i + 1][0]};
+      const uint16_t pair[2] = {p[n - 1], pieces[next][0]};
       o = utf8_fill16<true>(pair, 2, o, end);
-      low_taken = true;
+      taken = next;
     } else {
       o = utf8_fill16<true>(p, n, o, end);
     }
