@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "test/support/runtime_test.h"
+#include "test/support/temp_dir.h"
 #include "utils/fs-file.h"
 #include "utils/fs.h"
 #include "utils/loop.h"
@@ -160,6 +161,18 @@ void run_scenario(const std::function<void(RunLoop*)>& start) {
   }
 }
 
+// A scenario with one handle of `path`: `next` reacts to its events, and the handle
+// opens with `mode` as the loop starts.
+void run_file_scenario(const String& path, Probe& probe, int mode,
+                       const std::function<void(AsyncFile*, const std::string&)>& next) {
+  run_scenario([&](RunLoop* loop) {
+    AsyncFile* file = new AsyncFile(path, loop);
+    file->set_delegate(&probe);
+    probe.next = next;
+    file->open(mode);
+  });
+}
+
 std::string file_text(const String& path) {
   Buffer b = FileHelper::read_file_sync(path);
   return std::string(b.data() ? b.data() : "", b.length());
@@ -168,9 +181,7 @@ std::string file_text(const String& path) {
 class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/nubrix-fs-file-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_NO_FATAL_FAILURE(nubrix_test::make_temp_dir("/tmp/nubrix-fs-file-", &dir_));
     fds_ = count_fds();
   }
   void TearDown() override {
@@ -276,18 +287,13 @@ TEST_F(FileTest, CloseDropsWritesNotStarted) {
   String path = at("offsets.bin");
   for (int round = 0; round < 200; round++) {
     Probe probe;
-    run_scenario([&](RunLoop* loop) {
-      AsyncFile* file = new AsyncFile(path, loop);
-      file->set_delegate(&probe);
-      probe.next = [&](AsyncFile* f, const std::string& e) {
-        if (e == "open") {
-          for (int i = 0; i < 8; i++) f->write(block('a' + i, 4096), i * 4096, i);
-          f->close();
-        } else if (e == "close") {
-          f->release();
-        }
-      };
-      file->open(OPEN_WRITE);
+    run_file_scenario(path, probe, OPEN_WRITE, [&](AsyncFile* f, const std::string& e) {
+      if (e == "open") {
+        for (int i = 0; i < 8; i++) f->write(block('a' + i, 4096), i * 4096, i);
+        f->close();
+      } else if (e == "close") {
+        f->release();
+      }
     });
     ASSERT_EQ(probe.events, (std::vector<std::string>{"open", "write 0 4096", "close"}))
         << "round " << round;
@@ -304,18 +310,13 @@ TEST_F(FileTest, CloseWaitsForReadInFlight) {
   FileHelper::write_file_sync(path, content);
   for (int round = 0; round < 200; round++) {
     Probe probe;
-    run_scenario([&](RunLoop* loop) {
-      AsyncFile* file = new AsyncFile(path, loop);
-      file->set_delegate(&probe);
-      probe.next = [&](AsyncFile* f, const std::string& e) {
-        if (e == "open") {
-          f->read(block(0, kSize), 0, 1);
-          f->close();
-        } else if (e == "close") {
-          f->release();
-        }
-      };
-      file->open(OPEN_READ);
+    run_file_scenario(path, probe, OPEN_READ, [&](AsyncFile* f, const std::string& e) {
+      if (e == "open") {
+        f->read(block(0, kSize), 0, 1);
+        f->close();
+      } else if (e == "close") {
+        f->release();
+      }
     });
     ASSERT_EQ(probe.events,
               (std::vector<std::string>{"open", "read 1 " + std::to_string(kSize), "close"}))
@@ -336,23 +337,18 @@ TEST_F(FileTest, ReopenAfterCloseWritesInOrder) {
   for (int round = 0; round < 30; round++) {
     Probe probe;
     int opens = 0;
-    run_scenario([&](RunLoop* loop) {
-      AsyncFile* file = new AsyncFile(path, loop);
-      file->set_delegate(&probe);
-      probe.next = [&](AsyncFile* f, const std::string& e) {
-        if (e == "open" && ++opens == 1) {
-          f->write(block('x', 1 << 20), 0, 1000);
-          f->close();
-          f->open(OPEN_WRITE);
-        } else if (e == "open") {
-          for (int i = 0; i < kBlocks; i++) f->write(block((char)('0' + i % 64), kBlock), -1, i);
-        } else if (e == "write " + std::to_string(kBlocks - 1) + " " + std::to_string(kBlock)) {
-          f->close();
-        } else if (e == "close" && opens == 2) {
-          f->release();
-        }
-      };
-      file->open(OPEN_WRITE);
+    run_file_scenario(path, probe, OPEN_WRITE, [&](AsyncFile* f, const std::string& e) {
+      if (e == "open" && ++opens == 1) {
+        f->write(block('x', 1 << 20), 0, 1000);
+        f->close();
+        f->open(OPEN_WRITE);
+      } else if (e == "open") {
+        for (int i = 0; i < kBlocks; i++) f->write(block((char)('0' + i % 64), kBlock), -1, i);
+      } else if (e == "write " + std::to_string(kBlocks - 1) + " " + std::to_string(kBlock)) {
+        f->close();
+      } else if (e == "close" && opens == 2) {
+        f->release();
+      }
     });
     std::vector<std::string> want = {"open", "write 1000 1048576", "close", "open"};
     for (int i = 0; i < kBlocks; i++)
@@ -454,18 +450,13 @@ TEST_F(FileTest, MissingFileNamesTheError) {
   String path = at("missing.txt");
   Probe probe;
   bool open_after_failure = true;
-  run_scenario([&](RunLoop* loop) {
-    AsyncFile* file = new AsyncFile(path, loop);
-    file->set_delegate(&probe);
-    probe.next = [&](AsyncFile* f, const std::string&) {
-      if (probe.events.size() == 1) {
-        open_after_failure = f->is_open();
-        f->open(OPEN_READ);
-      } else {
-        f->release();
-      }
-    };
-    file->open(OPEN_READ);
+  run_file_scenario(path, probe, OPEN_READ, [&](AsyncFile* f, const std::string&) {
+    if (probe.events.size() == 1) {
+      open_after_failure = f->is_open();
+      f->open(OPEN_READ);
+    } else {
+      f->release();
+    }
   });
   std::string want = "error " + std::to_string(UV_ENOENT) + " ENOENT, " + uv_strerror(UV_ENOENT);
   EXPECT_EQ(probe.events, (std::vector<std::string>{want, want}));

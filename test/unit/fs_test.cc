@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "test/support/temp_dir.h"
 #include "utils/error.h"
 #include "utils/path.h"
 
@@ -65,17 +65,8 @@ void expect_error(const std::function<void()>& body, int code, const std::string
 
 class FsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/fs_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    char real[PATH_MAX];
-    ASSERT_NE(realpath(tmpl, real), nullptr);
-    dir_ = real;
-  }
-  void TearDown() override {
-    std::string cmd = "chmod -R u+rwx '" + dir_ + "' && rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-  }
+  void SetUp() override { nubrix_test::make_temp_dir("/tmp/fs_test.", &dir_); }
+  void TearDown() override { nubrix_test::remove_temp_dir(dir_); }
   std::string at(const std::string& name) const { return dir_ + "/" + name; }
   void put(const std::string& name, const std::string& data) const {
     FILE* f = fopen(at(name).c_str(), "wb");
@@ -83,16 +74,7 @@ class FsTest : public ::testing::Test {
     ASSERT_EQ(fwrite(data.data(), 1, data.size(), f), data.size());
     ASSERT_EQ(fclose(f), 0);
   }
-  std::string get(const std::string& name) const {
-    FILE* f = fopen(at(name).c_str(), "rb");
-    if (!f) return "<missing>";
-    std::string out;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    fclose(f);
-    return out;
-  }
+  std::string get(const std::string& name) const { return nubrix_test::read_file_text(at(name)); }
   // The names in the folder, sorted, read with the C library.
   std::vector<std::string> names(const std::string& sub = "") const {
     std::vector<std::string> out;

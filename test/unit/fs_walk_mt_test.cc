@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "test/support/temp_dir.h"
 #include "utils/cb.h"
 #include "utils/fs.h"
 
@@ -21,15 +21,8 @@ namespace {
 
 class WalkThreads : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/nubrix-walk-mt-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-  }
-  void TearDown() override {
-    std::string cmd = "rm -rf " + root_;
-    ASSERT_EQ(system(cmd.c_str()), 0);
-  }
+  void SetUp() override { nubrix_test::make_temp_dir("/tmp/nubrix-walk-mt-", &root_); }
+  void TearDown() override { nubrix_test::remove_temp_dir(root_); }
   std::string at(const std::string& rel) const { return root_ + "/" + rel; }
   long long size_of(const std::string& rel) const {
     struct stat st;

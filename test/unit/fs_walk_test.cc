@@ -1,6 +1,5 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "test/support/temp_dir.h"
 #include "utils/error.h"
 #include "utils/fs.h"
 #include "utils/path.h"
@@ -30,16 +30,8 @@ std::string str(const String& s) {
 // code under test).
 class Walk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/nubrix-walk-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
-  }
-  void TearDown() override {
-    chmod(root_.c_str(), 0755);
-    std::string cmd = "chmod -R u+rwx " + root_ + " 2>/dev/null; rm -rf " + root_;
-    ASSERT_EQ(system(cmd.c_str()), 0);
-  }
+  void SetUp() override { nubrix_test::make_temp_dir("/tmp/nubrix-walk-", &root_); }
+  void TearDown() override { nubrix_test::remove_temp_dir(root_); }
   std::string at(const std::string& rel) const { return root_ + "/" + rel; }
   void write(const std::string& rel, const std::string& data) {
     FILE* f = fopen(at(rel).c_str(), "wb");
@@ -47,16 +39,7 @@ class Walk : public ::testing::Test {
     fwrite(data.data(), 1, data.size(), f);
     fclose(f);
   }
-  std::string read(const std::string& rel) {
-    std::string out;
-    FILE* f = fopen(at(rel).c_str(), "rb");
-    if (!f) return "<missing>";
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    fclose(f);
-    return out;
-  }
+  std::string read(const std::string& rel) { return nubrix_test::read_file_text(at(rel)); }
   void dir(const std::string& rel) { ASSERT_EQ(mkdir(at(rel).c_str(), 0755), 0) << rel; }
   void link(const std::string& target, const std::string& rel) {
     ASSERT_EQ(symlink(target.c_str(), at(rel).c_str()), 0) << rel;

@@ -30,7 +30,6 @@ namespace {
 const bool pool_size_set = (setenv("UV_THREADPOOL_SIZE", "4", 1), true);
 
 using nubrix_test::capture;
-using nubrix_test::kWatchdogSeconds;
 using nubrix_test::kWatchdogUs;
 using nubrix_test::LoopThread;
 using nubrix_test::wait_until;
@@ -217,7 +216,7 @@ TEST(RunLoop, PostSyncReturnsWhenOwnerAborted) {
     // aborted run ends. Either way the caller returns.
     ASSERT_TRUE(wait_until([&] { return caller.returned.load(); })) << "round " << round;
     let_go.store(true);
-    Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+    Thread::wait_for_end(id, kWatchdogUs);
   }
 }
 
@@ -265,7 +264,7 @@ TEST(RunLoop, PostSyncReturnsWhenLoopDestroyed) {
     go.store(true);
     ASSERT_TRUE(wait_until([&] { return caller.returned.load(); })) << "round " << round;
     EXPECT_FALSE(caller.fired.load());
-    Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+    Thread::wait_for_end(id, kWatchdogUs);
   }
 }
 
@@ -375,34 +374,23 @@ TEST(RunLoop, ThreadEndsWhileWorksBlockInThePool) {
       [&] { return capture->count("RunLoop work not complete: \"blocked work\"") >= 2; }));
   EXPECT_TRUE(body_returned.load());
   release.store(true);
-  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  Thread::wait_for_end(id, kWatchdogUs);
   EXPECT_EQ(done.load(), 0);
 }
 
 TEST(RunLoop, KeepsHoldTheLoopOpen) {
-  std::atomic<RunLoop*> loop{nullptr};
-  std::atomic<KeepLoop*> keep{nullptr};
-  std::atomic<bool> ended{false};
-  std::thread::id id = Thread::spawn([&](Thread&) {
-    RunLoop* l = RunLoop::current();
-    keep.store(l->keep_alive("holder"));
-    loop.store(l);
-    l->run(0);
-    ended.store(true);
-    return 0;
-  });
-  ASSERT_TRUE(wait_until([&] { return loop.load() != nullptr; }));
+  LoopThread lt;
   // Some dispatches pass; the keep keeps the loop running.
   for (int i = 0; i < 20; i++) {
     std::atomic<bool> ran{false};
-    loop.load()->post([&](SimpleEvent&) { ran.store(true); });
+    lt.loop()->post([&](SimpleEvent&) { ran.store(true); });
     ASSERT_TRUE(wait_until([&] { return ran.load(); }));
   }
-  EXPECT_FALSE(ended.load());
-  EXPECT_TRUE(loop.load()->is_running());
-  keep.load()->release();
-  ASSERT_TRUE(wait_until([&] { return ended.load(); }));
-  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  EXPECT_FALSE(lt.ended_run());
+  EXPECT_TRUE(lt.loop()->is_running());
+  // Releasing the keep ends the run.
+  lt.finish();
+  ASSERT_TRUE(wait_until([&] { return lt.ended_run(); }));
 }
 
 TEST(RunLoop, KeepOutlivingItsLoopIsDetached) {
@@ -411,7 +399,7 @@ TEST(RunLoop, KeepOutlivingItsLoopIsDetached) {
     keep = RunLoop::current()->keep_alive("left behind");
     return 0;
   });
-  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  Thread::wait_for_end(id, kWatchdogUs);
   ASSERT_NE(keep, nullptr);
   EXPECT_GE(capture->count("RunLoop keep not release \"left behind\""), 1);
   EXPECT_FALSE(keep->is_attached());
@@ -444,7 +432,7 @@ TEST(RunLoop, RunZeroRacingAPost) {
   }
   EXPECT_EQ(late, 0);
   quit.store(true);
-  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  Thread::wait_for_end(id, kWatchdogUs);
 }
 
 TEST(RunLoop, StaleStopDoesNotEndTheNextRun) {
@@ -471,7 +459,7 @@ TEST(RunLoop, StaleStopDoesNotEndTheNextRun) {
     ASSERT_TRUE(wait_until([&] { return ran.load() == 3; }));
     EXPECT_FALSE(second_ended.load()) << "round " << round;
     keep.load()->release();
-    Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+    Thread::wait_for_end(id, kWatchdogUs);
     ASSERT_TRUE(second_ended.load());
   }
 }
@@ -492,7 +480,7 @@ TEST(RunLoop, KeepAliveTimeCountsFromTheLastActivity) {
   ASSERT_TRUE(wait_until([&] { return ended_at.load() != 0; }));
   ASSERT_NE(fired_at.load(), 0);
   EXPECT_GE(ended_at.load() - fired_at.load(), 1990000);
-  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  Thread::wait_for_end(id, kWatchdogUs);
 }
 
 TEST(AsyncCallback, DeliversOnTheLoopThreadAndReleasesOnce) {
@@ -526,7 +514,7 @@ TEST(AsyncCallback, ReleasedOnceWhenTheLoopThreadEndsFirst) {
   async_callback(Callback([&](SimpleEvent&) { calls++; }), new Error(-1, "x"),
                  new Counted(&data_ends), loop.load());
   go.store(true);
-  Thread::wait_for_end(id, (int64_t)kWatchdogSeconds * 1000000);
+  Thread::wait_for_end(id, kWatchdogUs);
   EXPECT_EQ(calls.load(), 0);
   EXPECT_EQ(data_ends.load(), 1);
 }

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "test/support/temp_dir.h"
 #include "utils/error.h"
 
 using nubrix::Error;
@@ -27,18 +28,12 @@ class PathCwdTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(getcwd(old_, sizeof old_), nullptr);
-    char tmpl[] = "/tmp/path_test.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    // The real path, in case /tmp is itself a link.
-    char real[PATH_MAX];
-    ASSERT_NE(realpath(tmpl, real), nullptr);
-    dir_ = real;
+    ASSERT_NO_FATAL_FAILURE(nubrix_test::make_temp_dir("/tmp/path_test.", &dir_));
     ASSERT_EQ(chdir(dir_.c_str()), 0);
   }
   void TearDown() override {
     ASSERT_EQ(chdir(old_), 0);
-    std::string cmd = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    nubrix_test::remove_temp_dir(dir_);
   }
   char old_[PATH_MAX];
   std::string dir_;
