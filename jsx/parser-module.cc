@@ -1,20 +1,11 @@
 // Module syntax: every import becomes a `const` fed by require(), exported
 // declarations are marked in place, and the module trailer assigns `exports`.
+#include "jsx/ascii.h"
 #include "jsx/parser.h"
 
 namespace nubrix {
 
 namespace {
-
-// Names an import may bind (not `as`, not `from`).
-bool is_binding_name(uint32_t t) {
-  return t == IDENTIFIER || t == ASYNC || t == OF || t == EVENT || t == GET || t == SET;
-}
-
-bool is_name_unit(uint16_t c, bool first) {
-  bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  return letter || c == '_' || c == '$' || (!first && c >= '0' && c <= '9');
-}
 
 // The binding name of a bare import: './list-item.view.jsx' gives list_item_view;
 // empty when the file name does not make a valid name ('./2d.js', '.hidden').
@@ -31,7 +22,7 @@ String16 derive_import_name(const String16& literal) {
   for (uint32_t i = 0; i < name.length(); i++) {
     uint16_t c = name[i];
     units[i] = (c == '.' || c == '-') ? '_' : c;
-    if (!is_name_unit(units[i], i == 0)) return String16();
+    if (!(i == 0 ? is_name_start(units[i]) : is_name_part(units[i]))) return String16();
   }
   return String16(units.data(), units.length());
 }
@@ -114,7 +105,7 @@ bool Parser::export_list_has_from() {
     probe.scan();
     uint32_t t = probe.peek_token()->type;
     if (t == RBRACE) break;
-    if (!(is_identifier_like(t) || t == DEFAULT || t == COMMA)) return false;
+    if (!is_name(t, NAME_EXPORT_LIST) && t != COMMA) return false;
   }
   probe.scan();
   return probe.peek_token()->type == FROM;
@@ -145,7 +136,7 @@ void Parser::parse_export_list() {
       write_token(T_COMMA);
       continue;
     }
-    if (!is_identifier_like(t) && t != DEFAULT) syntax_error();
+    if (!is_name(t, NAME_EXPORT_LIST)) syntax_error();
     String16 name = val();
     String16 alias = name;
     bool renamed = false;
@@ -154,7 +145,7 @@ void Parser::parse_export_list() {
       flush_before();
       advance();
       flush_before();
-      if (!is_identifier_like(type()) && type() != DEFAULT) syntax_error();
+      if (!is_name(type(), NAME_EXPORT_LIST)) syntax_error();
       alias = val();
       renamed = true;
     }
@@ -232,7 +223,7 @@ void Parser::parse_import() {
   String16 keyword = val();
   advance();
   uint32_t t = type();
-  if (is_binding_name(t)) {
+  if (is_name(t, NAME_BINDING)) {
     write(T_CONST);
     flush_before();
     String16 name = val();
@@ -266,7 +257,7 @@ void Parser::parse_import() {
       keep_line_feeds();  // the blank before `*` is not written
       expect(T_CONST, AS);
       advance();
-      if (!is_binding_name(type())) syntax_error();
+      if (!is_name(type(), NAME_BINDING)) syntax_error();
       pass_through();
     } else {
       write(T_CONST);
@@ -290,7 +281,7 @@ void Parser::parse_import() {
       flush_before();
       advance();
       flush_before();
-      if (!is_binding_name(peek_type())) {
+      if (!is_name(peek_type(), NAME_BINDING)) {
         advance();
         syntax_error();
       }

@@ -6,6 +6,7 @@
 //   [[["key"],0,"a"]])
 // Line breaks of the markup are written between the generated pieces, outside the
 // strings, so every line keeps its place.
+#include "jsx/ascii.h"
 #include "jsx/parser.h"
 #include "utils/error.h"
 
@@ -13,17 +14,9 @@ namespace nubrix {
 
 namespace {
 
-bool is_space(int32_t c) {
-  return c == ' ' || (c >= 9 && c <= 13);
-}
-
-bool is_hex_unit(int32_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 bool has_non_space(const String16& s) {
   for (uint32_t i = 0; i < s.length(); i++)
-    if (!is_space(s[i])) return true;
+    if (!is_blank(s[i])) return true;
   return false;
 }
 
@@ -159,7 +152,7 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
 }
 
 void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
-  if (!is_attribute_name(type())) {
+  if (!is_name(type(), NAME_ATTRIBUTE)) {
     write(T_LBRACK);
     write(T_RBRACK);
     return;
@@ -188,7 +181,7 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
       if (type() != PERIOD) break;
       advance();
       flush_before();
-      if (!is_attribute_name(type())) raise_error("Xml Syntax error");
+      if (!is_name(type(), NAME_ATTRIBUTE)) raise_error("Xml Syntax error");
       write(T_COMMA);
     }
     write(T_RBRACK);
@@ -220,7 +213,7 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
     }
     write(T_RBRACK);
     out = saved;
-    if (!is_attribute_name(type())) break;
+    if (!is_name(type(), NAME_ATTRIBUTE)) break;
     if (!to_side) write(T_COMMA);
     if (!spaced) raise_error("Xml Syntax error");
     flush_before();
@@ -391,11 +384,11 @@ void Parser::parse_xml_children(const String16& tag) {
     // Plain text up to the next '<', '$', '%' or '@'.
     while (s->ch != -1 && s->ch != '<' && s->ch != '$' && s->ch != '%' && s->ch != '@') {
       int32_t u = s->ch;
-      if (is_space(u)) {
+      if (is_blank(u)) {
         if (collapsing) {
           text.push((uint16_t)' ');
           bool leading = true;
-          while (is_space(s->ch)) {
+          while (is_blank(s->ch)) {
             if (!(leading && s->ch == ' ')) space.push((uint16_t)s->ch);
             leading = false;
             s->advance();
@@ -426,7 +419,7 @@ void Parser::parse_xml_children(const String16& tag) {
         // The text lands in a string literal: only escapes JavaScript accepts there
         // (no octal escapes, \x with two hex digits).
         int32_t e = s->ch;
-        bool hex2 = e == 'x' && is_hex_unit(s->peek()) && is_hex_unit(s->peek(2));
+        bool hex2 = e == 'x' && is_hex(s->peek()) && is_hex(s->peek(2));
         if ((e == 'x' && !hex2) || (e >= '1' && e <= '9') ||
             (e == '0' && s->peek() >= '0' && s->peek() <= '9') || !s->read_escape(text)) {
           raise_error("Xml Syntax error");

@@ -166,7 +166,7 @@ void Parser::parse_element() {
 void Parser::dispatch(bool after_if) {
   uint32_t t = type();
   // After a period every keyword is a property name: `x.class`, `p.import(...)`.
-  if (t >= IDENTIFIER && t <= STATIC && scanner->previous_type == PERIOD) {
+  if (is_name(t, NAME_PROPERTY) && scanner->previous_type == PERIOD) {
     pass_through();
     return;
   }
@@ -243,7 +243,7 @@ void Parser::dispatch(bool after_if) {
     default:
       break;
   }
-  if ((t >= COLON && t <= ASSIGN_MOD) || (t >= OR && t <= GTE) || t == NOT || t == BIT_NOT) {
+  if (is_table_operator(t)) {
     write_token((Text)operator_text(t));
     return;
   }
@@ -270,9 +270,8 @@ bool Parser::expression_may_start(bool after_if) const {
   uint32_t p = scanner->previous_type;
   // ILLEGAL and SHEBANG stand before the first token of the file only: an
   // expression may start there too.
-  if (p == LPAREN || p == LBRACK || (p >= LBRACE && p <= CONDITIONAL) ||
-      (p >= ASSIGN && p <= TYPEOF) || p == OF || p == RETURN || p == ELSE || p == ILLEGAL ||
-      p == SHEBANG) {
+  if (p == LPAREN || p == LBRACK || expects_operand_after(p) || p == OF || p == RETURN ||
+      p == ELSE || p == ILLEGAL || p == SHEBANG) {
     return true;
   }
   if (p == RPAREN) return after_if;
@@ -296,8 +295,6 @@ void Parser::parse_object_literal() {
     uint32_t t = type();
     // Markup and markup comments are refused inside attribute values.
     if (t == EOS || t == XML_ELEMENT_TAG || t == XML_COMMENT) syntax_error();
-    bool key_like = (t >= IDENTIFIER && t <= STATIC) || t == INSTANCEOF || t == IN || t == TYPEOF ||
-                    t == STRING_LITERAL || t == NUMBER_LITERAL;
     if (state == KEY) {
       if (t == RBRACE) break;
       if (t == PERIOD) {
@@ -324,15 +321,14 @@ void Parser::parse_object_literal() {
         write_token(T_MUL);
         continue;
       }
-      if (!key_like) raise_error("Xml Syntax error");
+      if (!is_name(t, NAME_KEY)) raise_error("Xml Syntax error");
       write_value();
       uint32_t next = peek_type();
       bool prefix = (t == GET || t == SET || t == ASYNC) &&
-                    (next == LBRACK || next == MUL || next == STRING_LITERAL ||
-                     next == NUMBER_LITERAL || (next >= IDENTIFIER && next <= STATIC));
+                    (next == LBRACK || next == MUL || is_name(next, NAME_PREFIXED_KEY));
       if (prefix) continue;  // get/set/async before a method name
       const String16& name = val();
-      shorthand_ok = (t == IDENTIFIER || is_identifier_like(t)) && !is_reserved_name(name);
+      shorthand_ok = is_identifier_like(t) && !is_reserved_name(name);
       state = AFTER_KEY;
       continue;
     }
@@ -570,7 +566,7 @@ void Parser::parse_postfix() {
 void Parser::parse_operator_tail() {
   for (;;) {
     uint32_t next = peek_type();
-    if (next >= ASSIGN && next <= ASSIGN_MOD) {
+    if (is_assignment(next)) {
       advance();
       syntax_error();
     }
@@ -588,7 +584,7 @@ void Parser::parse_operator_tail() {
       continue;
     }
     if (in_attribute_value) return;
-    if (next >= OR && next <= IN) {
+    if (is_binary_operator(next)) {
       advance();
       flush_before();
       if (next == INSTANCEOF || next == IN) {

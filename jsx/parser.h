@@ -198,9 +198,6 @@ class Parser : public Object {
   void parse_xml_attributes(BasicStringBuilder& vdata);
   void parse_xml_binding(bool double_percent);
   void parse_xml_children(const String16& tag);
-  bool is_attribute_name(uint32_t t) const {
-    return t == INSTANCEOF || t == IN || t == TYPEOF || (t >= IDENTIFIER && t <= SET);
-  }
 
   Scanner* scanner;
   BasicStringBuilder* out;

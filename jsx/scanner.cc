@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "jsx/ascii.h"
+
 namespace nubrix {
 
 #define X ILLEGAL
@@ -28,32 +30,6 @@ const uint8_t kOneCharTokens[128] = {
 #undef X
 
 namespace {
-
-inline bool is_letter(int32_t c) {
-  return c >= 0 && (uint32_t)((c | 0x20) - 0x61) <= 25;
-}
-inline bool is_digit(int32_t c) {
-  return c >= '0' && c <= '9';
-}
-inline bool is_name_start(int32_t c) {
-  return is_letter(c) || c == '_' || c == '$';
-}
-// Units that may continue a name: letters, digits, '_' and '$'.
-const bool kNamePart[128] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0,
-    0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 1,
-    0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
-
-inline bool is_name_part(int32_t c) {
-  return is_name_start(c) || is_digit(c);
-}
-inline bool is_hex(int32_t c) {
-  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-inline bool is_blank(int32_t c) {
-  return c >= 0 && c <= 32 && ((0x100003e00ull >> c) & 1);
-}
 
 bool equals_ascii(const uint16_t* s, const char* word, uint32_t n) {
   for (uint32_t i = 0; i < n; i++)
