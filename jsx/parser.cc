@@ -1,6 +1,7 @@
 #include "jsx/parser.h"
 
 #include "utils/codec.h"
+#include "utils/console.h"
 #include "utils/error.h"
 
 namespace nubrix {
@@ -51,7 +52,17 @@ void Parser::keep_line_feeds() {
     if (before[i] == '\n') write(T_LF);
   }
   t->before = String16();
+  check_line();
 }
+
+#if NUBRIX_CHECKS
+void Parser::line_drift() {
+  TokenData* t = cur();
+  fatal(__FILE__, __LINE__, __func__,
+        "line invariant: %s at line:%d, pos:%d, %s is written on output line %lld",
+        token_name(t->type), t->line + 1, (int)t->end, path.c_str(), (long long)lines_written + 1);
+}
+#endif
 
 void Parser::flush_before_text() {
   TokenData* t = scanner->current;
@@ -86,6 +97,7 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
     target->push(text);
     return;
   }
+  count_lines(text);
   if (keep) capture.push(text);
   flush_pending();
   // Only the copy inside the comment in the main output needs defusing.
