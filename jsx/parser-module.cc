@@ -43,7 +43,9 @@ bool Parser::parse_export() {
     flush_before();
     advance();
     t = type();
-    if (t == LPAREN || t == LBRACK || t == LBRACE || (is_identifier_like(t) && t != ASYNC)) {
+    // A value: `export default {…}`, `export default name;`, `export default /re/;`.
+    if (t == LPAREN || t == LBRACK || t == LBRACE || t == DIV || t == ASSIGN_DIV ||
+        (is_identifier_like(t) && t != ASYNC)) {
       write(T_EXPORTS_DEFAULT);
       write(T_ASSIGN);
       return false;

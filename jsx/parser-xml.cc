@@ -92,7 +92,8 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
   // `return<vx:Item/>` must not become one word `return__vx`.
   if (component && !spaced &&
       (before_tag == RETURN || before_tag == TYPEOF || before_tag == INSTANCEOF ||
-       before_tag == IN || before_tag == OF || before_tag == ELSE)) {
+       before_tag == IN || before_tag == OF || before_tag == ELSE || before_tag == DEFAULT ||
+       before_tag == IDENTIFIER)) {
     write(T_SPACE);
   }
   if (colon >= 0) {

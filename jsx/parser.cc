@@ -6,6 +6,19 @@
 
 namespace nubrix {
 
+namespace {
+
+// Words after which an operand starts, so a `/` there begins a regular expression:
+// `yield /a+/g`, `case /x/:`, `throw /x/`.
+const char* const kOperandKeywords[] = {"yield",  "await", "case", "throw", "void",
+                                        "delete", "do",    "new",  nullptr};
+// Statement heads whose `)`, like that of an `if`, may be followed by an operand.
+const char* const kStatementHeads[] = {"while", "for", "with", nullptr};
+// Words after which a `{` opens a block.
+const char* const kBlockKeywords[] = {"try", "finally", "do", nullptr};
+
+}  // namespace
+
 Parser::Parser(const String16& source, const String& source_path, bool jsx, bool clean)
     : scanner(nullptr),
       out(&main_output),
@@ -49,7 +62,7 @@ void Parser::keep_line_feeds() {
   TokenData* t = cur();
   String16 before = scanner->take_before(t);
   for (uint32_t i = 0; i < before.length(); i++) {
-    if (before[i] == '\n') write(T_LF);
+    if (is_line_break_unit(before[i])) write(T_LF);
   }
   t->before = String16();
   check_line();
@@ -183,21 +196,30 @@ void Parser::dispatch(bool after_if) {
     return;
   }
   switch (t) {
-    case LPAREN:
+    case LPAREN: {
+      bool head = previous_word_is(kStatementHeads);
       write_token(T_LPAREN);
       parse_group(RPAREN);
       write_token(T_RPAREN);
+      if (head) after_if_condition = true;
       return;
+    }
     case LBRACK:
       write_token(T_LBRACK);
       parse_group(RBRACK);
       write_token(T_RBRACK);
       return;
-    case LBRACE:
+    case LBRACE: {
+      bool function_body = pending_function != kNoFunction;
+      bool expression =
+          function_body ? pending_function == kFunctionExpression : !brace_starts_block();
+      pending_function = kNoFunction;
       write_token(T_LBRACE);
-      parse_group(RBRACE);
+      parse_group(RBRACE, function_body || !expression);
       write_token(T_RBRACE);
+      if (expression) expression_brace_start = cur()->start;
       return;
+    }
     case DIV:
     case ASSIGN_DIV:
       if (expression_may_start(after_if)) {
@@ -216,8 +238,14 @@ void Parser::dispatch(bool after_if) {
       if (scanner->previous_type == PERIOD) {
         pass_through();
       } else {
+        bool expression = function_is_expression();
         parse_class();
+        if (expression) expression_brace_start = cur()->start;
       }
+      return;
+    case FUNCTION:
+      pending_function = function_is_expression() ? kFunctionExpression : kFunctionDeclaration;
+      pass_through();
       return;
     case XML_ELEMENT_TAG:
       if (in_attribute_value) syntax_error();
@@ -242,7 +270,6 @@ void Parser::dispatch(bool after_if) {
     case OF:
     case RETURN:
     case VAR:
-    case FUNCTION:
     case LET:
     case DEFAULT:
     case CONST:
@@ -262,7 +289,11 @@ void Parser::dispatch(bool after_if) {
   syntax_error();
 }
 
-void Parser::parse_group(uint32_t close) {
+void Parser::parse_group(uint32_t close, bool block) {
+  bool outer_block = in_block;
+  uint8_t outer_function = pending_function;
+  in_block = block;
+  pending_function = kNoFunction;
   enter_nesting();
   depth++;
   for (;;) {
@@ -276,19 +307,103 @@ void Parser::parse_group(uint32_t close) {
   depth--;
   leave_nesting();
   flush_before();
+  in_block = outer_block;
+  pending_function = outer_function;
 }
 
 bool Parser::expression_may_start(bool after_if) const {
   uint32_t p = scanner->previous_type;
+  // A word after a period is a member name: `a.in / b`, `x.return / 2`.
+  bool word = is_word(p) || p == INSTANCEOF || p == IN || p == TYPEOF;
+  if (word && scanner->before_previous_type == PERIOD) return false;
+  if (p == RBRACE) return scanner->previous_start != expression_brace_start;
   // ILLEGAL and SHEBANG stand before the first token of the file only: an
   // expression may start there too.
   if (p == LPAREN || p == LBRACK || expects_operand_after(p) || p == OF || p == RETURN ||
-      p == ELSE || p == ILLEGAL || p == SHEBANG) {
+      p == ELSE || p == DEFAULT || p == ILLEGAL || p == SHEBANG) {
     return true;
   }
+  if (p == IDENTIFIER) return previous_word_is(kOperandKeywords);
   if (p == RPAREN) return after_if;
   if (p == RBRACK) return cur()->newline_before;
   return false;
+}
+
+bool Parser::previous_word_is(const char* const* words) const {
+  if (scanner->previous_type != IDENTIFIER || scanner->before_previous_type == PERIOD) {
+    return false;
+  }
+  const uint16_t* text = scanner->source + scanner->previous_start;
+  uint32_t n = scanner->previous_end - scanner->previous_start;
+  for (; *words; words++) {
+    const char* w = *words;
+    uint32_t i = 0;
+    while (i < n && w[i] && text[i] == (uint8_t)w[i]) i++;
+    if (i == n && !w[i]) return true;
+  }
+  return false;
+}
+
+// Whether the current `{` opens a block rather than an object literal:
+//   if (a) {}   do {}   try {} finally {}   (x) => {}   a: {}   } {   ; {
+// A function body is decided by its `function` (see dispatch).
+bool Parser::brace_starts_block() const {
+  uint32_t p = scanner->previous_type;
+  switch (p) {
+    case RPAREN:
+    case SEMICOLON:
+    case ELSE:
+    case RBRACE:
+    case ILLEGAL:
+    case SHEBANG:
+      return true;
+    case RETURN:
+      // `return` and a line break end the statement.
+      return cur()->newline_before;
+    case COLON:
+    case LBRACE:
+      // A label or a case in a block, or a block in a block; in an object literal or
+      // in parentheses, a value.
+      return in_block;
+    case GT: {
+      // The body of an arrow function (`=>` scans as `=` then `>`).
+      uint32_t s = scanner->previous_start;
+      return s > 0 && scanner->source[s - 1] == '=';
+    }
+    case IDENTIFIER:
+      return previous_word_is(kBlockKeywords);
+    default:
+      return false;
+  }
+}
+
+// Whether the current `function` (or `class`) starts an expression rather than a
+// declaration: `x = function () {}`, `(function () {})`, `!function () {}()`.
+bool Parser::function_is_expression() const {
+  uint32_t p = scanner->previous_type;
+  bool direct = true;
+  if (p == ASYNC) {
+    // `async function`: what stands before the `async` decides.
+    p = scanner->before_previous_type;
+    direct = false;
+  }
+  switch (p) {
+    case COLON:
+    case LBRACE:
+      return !in_block;
+    case RETURN:
+      return !direct || !cur()->newline_before;
+    case LPAREN:
+    case LBRACK:
+    case COMMA:
+    case CONDITIONAL:
+    case OF:
+      return true;
+    case IDENTIFIER:
+      return direct && previous_word_is(kOperandKeywords);
+    default:
+      return p >= ASSIGN && p <= TYPEOF;
+  }
 }
 
 // An attribute value in braces is written as it stands, so it must be an object
@@ -439,6 +554,9 @@ void Parser::parse_if() {
 void Parser::parse_template() {
   if (!cur()->has_value()) syntax_error();
   enter_nesting();
+  // A substitution holds an expression.
+  bool outer_block = in_block;
+  in_block = false;
   write_value();
   for (;;) {
     write(T_DOLLAR_BRACE);
@@ -463,6 +581,7 @@ void Parser::parse_template() {
     if (t != DOLLAR_BRACE) syntax_error();
     write_value();
   }
+  in_block = outer_block;
   leave_nesting();
 }
 

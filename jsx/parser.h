@@ -191,10 +191,18 @@ class Parser : public Object {
   // ---- core ----
   void parse_element();
   void dispatch(bool after_if);
-  void parse_group(uint32_t close);
+  // A bracket group; `block` tells whether its content is a statement list (a block or
+  // a function body), which decides how a `{` or a `function` directly inside reads.
+  void parse_group(uint32_t close, bool block);
+  void parse_group(uint32_t close) { parse_group(close, close == RBRACE); }
   void parse_if();
   void parse_template();
   bool expression_may_start(bool after_if) const;
+  // Whether the token before the current one is one of the words (a plain name, not
+  // a member name after a period).
+  bool previous_word_is(const char* const* words) const;
+  bool brace_starts_block() const;
+  bool function_is_expression() const;
   void parse_regexp();
   void write_xml_comment();
   String16 xml_comment_text(const String16& text) const;
@@ -260,7 +268,17 @@ class Parser : public Object {
   uint32_t pending_from = 0;
   uint32_t pending_to = 0;  // the in-place comment copy ends with '*'
   bool in_attribute_value = false;
+  // Set after the `)` of an `if`, `while`, `for` or `with` head, for the one token
+  // that follows.
   bool after_if_condition = false;
+  // How a `/` after a `}` reads: the `}` of a block or a function declaration ends a
+  // statement (a regular expression may follow), the `}` of an object literal or of a
+  // function or class expression ends an operand (a division follows). The latter
+  // record the index of their `}` here.
+  uint32_t expression_brace_start = UINT32_MAX;
+  bool in_block = true;  // the innermost group holds statements
+  enum : uint8_t { kNoFunction, kFunctionDeclaration, kFunctionExpression };
+  uint8_t pending_function = kNoFunction;  // a `function` whose body brace is to come
   bool default_exported = false;
   bool clean_comment;
   String16 source_text;  // keeps the scanned units alive

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "jsx/ascii.h"
+#include "jsx/unicode-id.h"
 
 namespace nubrix {
 
@@ -30,6 +31,25 @@ const uint8_t kOneCharTokens[128] = {
 #undef X
 
 namespace {
+
+// Whitespace above U+007F: the no-break space, the other space separators (Zs) and
+// U+FEFF.
+inline bool is_unicode_blank(int32_t c) {
+  return c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F || c == 0x205F ||
+         c == 0x3000 || c == 0xFEFF;
+}
+inline uint32_t hex_value(int32_t c) {
+  return c <= '9' ? (uint32_t)(c - '0') : (uint32_t)((c | 0x20) - 'a' + 10);
+}
+// Code points that may start or continue a name (`$`, `_`, letters, and the Unicode
+// ID_Start and ID_Continue characters; a name may also hold ZWNJ and ZWJ).
+inline bool is_id_start(uint32_t cp) {
+  return cp < 128 ? is_name_start((int32_t)cp) : is_unicode_id_start(cp);
+}
+inline bool is_id_continue(uint32_t cp) {
+  if (cp < 128) return kNamePart[cp];
+  return cp == 0x200C || cp == 0x200D || is_unicode_id_continue(cp);
+}
 
 bool equals_ascii(const uint16_t* s, const char* word, uint32_t n) {
   for (uint32_t i = 0; i < n; i++)
@@ -91,17 +111,21 @@ uint32_t classify(const uint16_t* s, uint32_t n) {
   return IDENTIFIER;
 }
 
-// Index of the first line feed or carriage return at or after p (or n).
+// Index of the first line terminator (LF, CR, U+2028, U+2029) at or after p (or n).
 uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
   const __m128i lf = _mm_set1_epi16('\n');
   const __m128i cr = _mm_set1_epi16('\r');
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i ps = _mm_set1_epi16(0x2029);
   while (p + 8 <= n) {
     __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
-    int m = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr)));
+    __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(v, cr));
+    hit = _mm_or_si128(hit, _mm_cmpeq_epi16(_mm_or_si128(v, one), ps));
+    int m = _mm_movemask_epi8(hit);
     if (m) return p + (uint32_t)__builtin_ctz((unsigned)m) / 2;
     p += 8;
   }
-  while (p < n && s[p] != '\n' && s[p] != '\r') p++;
+  while (p < n && s[p] != '\n' && s[p] != '\r' && !is_line_break_unit(s[p])) p++;
   return p;
 }
 
@@ -112,15 +136,18 @@ inline uint32_t count_bits(unsigned m) {
   return n;
 }
 
-// Index of the first '*' at or after p (or n); line feeds skipped on the way are
-// added to `line_feeds`.
+// Index of the first '*' at or after p (or n); line breaks (LF, U+2028, U+2029)
+// skipped on the way are added to `line_feeds`.
 uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
   const __m128i star = _mm_set1_epi16('*');
   const __m128i lf = _mm_set1_epi16('\n');
+  const __m128i one = _mm_set1_epi16(1);
+  const __m128i ps = _mm_set1_epi16(0x2029);
   while (p + 8 <= n) {
     __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
     unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(v, star));
-    unsigned f = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(v, lf));
+    unsigned f = (unsigned)_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(_mm_or_si128(v, one), ps)));
     if (m) {
       unsigned at = (unsigned)__builtin_ctz(m);
       line_feeds += count_bits(f & ((1u << at) - 1)) / 2;
@@ -130,7 +157,7 @@ uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_fee
     p += 8;
   }
   while (p < n && s[p] != '*') {
-    if (s[p] == '\n') line_feeds++;
+    if (is_line_break_unit(s[p])) line_feeds++;
     p++;
   }
   return p;
@@ -174,8 +201,10 @@ Scanner::~Scanner() {
 
 uint32_t Scanner::next() {
   if (lookahead_pending) fill_lookahead();
+  before_previous_type = previous_type;
   previous_type = current->type;
   previous_start = current->start;
+  previous_end = current->end;
   std::swap(current, lookahead);
   lookahead_pending = true;
   return current->type;
@@ -240,6 +269,16 @@ void Scanner::scan() {
       t->type = ILLEGAL;
       t->end = position;
       return;
+    }
+    if (c >= 0x80 && is_unicode_blank(c)) {
+      advance();
+      continue;
+    }
+    if (c >= 0x80 && is_line_break_unit(c)) {
+      // U+2028 and U+2029 end a line like a line feed.
+      advance();
+      t->newline_before = true;
+      continue;
     }
     if (c == '\r' || c == '\v' || c == '\f') {
       // The blank run (carriage returns, vertical tabs, form feeds and whatever
@@ -398,44 +437,62 @@ uint32_t Scanner::scan_token(TokenData* t) {
     advance();
     return kOneCharTokens[c];
   }
-  if (is_letter(c) || c == '_') return scan_name(t);
+  if (is_letter(c) || c == '_' || c == '\\' || c >= 0x80) return scan_name(t);
   if (is_digit(c)) return scan_number(t, false);
   if (c == -1) return EOS;
   advance();
   return ILLEGAL;
 }
 
-bool Scanner::read_escape_sliced(String16& value, uint32_t& mark) {
-  uint32_t at = position;  // the unit after the backslash
+bool Scanner::skip_escape() {
   int32_t e = ch;
   advance();
-  if (e == '\r' || e == '\n') {
-    bool pair = (e == '\r' && ch == '\n') || (e == '\n' && ch == '\r');
-    if (pair) advance();
-    if (e == '\r' || pair) {
-      // Normalise the line continuation to a backslash and one line feed.
-      value.push(source + mark, at - mark);
-      value.push((uint16_t)'\n');
-      mark = position;
-    }
-    return true;
-  }
+  // A line continuation: CR LF (and LF CR) is one line break.
+  if ((e == '\r' && ch == '\n') || (e == '\n' && ch == '\r')) advance();
   return e != 'u' || read_unicode_digits();
 }
 
-// The four hex digits after `\u`; on a shortfall the scanner moves back to the unit
-// after the `u`.
-bool Scanner::read_unicode_digits() {
-  if (!is_hex(ch)) return false;
+bool Scanner::read_unicode_digits(uint32_t* code_point) {
   uint32_t after_u = position;
-  for (int k = 0; k < 4; k++) {
-    if (!is_hex(ch)) {
+  uint32_t cp = 0;
+  if (ch == '{') {
+    advance();
+    uint32_t digits = 0;
+    while (is_hex(ch) && cp <= 0x10FFFF) {
+      cp = cp * 16 + hex_value(ch);
+      digits++;
+      advance();
+    }
+    if (digits == 0 || cp > 0x10FFFF || ch != '}') {
       move_to(after_u);
       return false;
     }
     advance();
+  } else {
+    for (int k = 0; k < 4; k++) {
+      if (!is_hex(ch)) {
+        move_to(after_u);
+        return false;
+      }
+      cp = cp * 16 + hex_value(ch);
+      advance();
+    }
   }
+  if (code_point) *code_point = cp;
   return true;
+}
+
+uint32_t Scanner::code_point_here(uint32_t* units) const {
+  uint32_t c = source[position];
+  *units = 1;
+  if (c >= 0xD800 && c <= 0xDBFF && position + 1 < length) {
+    uint32_t low = source[position + 1];
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      *units = 2;
+      return 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+    }
+  }
+  return c;
 }
 
 bool Scanner::read_escape(String16& value) {
@@ -454,7 +511,7 @@ bool Scanner::read_escape(String16& value) {
   uint32_t after_u = position;
   if (!read_unicode_digits()) return false;
   value.push((uint16_t)'u');
-  value.push(source + after_u, 4);
+  value.push(source + after_u, position - after_u);
   return true;
 }
 
@@ -463,23 +520,24 @@ uint32_t Scanner::scan_string(TokenData* t) {
   uint32_t mark = position;
   advance();
   for (;;) {
-    // Plain content runs to the quote, a backslash or a line end.
+    // Plain content runs to the quote, a backslash or a line end. U+2028 and U+2029
+    // may stand in a string; they are stepped over one by one to count the line.
     uint32_t p = position;
     while (p < length) {
       uint16_t u = source[p];
-      if (u == q || u == '\\' || u == '\n' || u == '\r') break;
+      if (u == q || u == '\\' || u == '\n' || u == '\r' || is_line_break_unit(u)) break;
       p++;
     }
     jump(p, line);
     int32_t c = ch;
     if (c == q) {
       advance();
-      finish_value(t, mark);
+      t->set_value_range(mark, position);
       return STRING_LITERAL;
     }
     if (c == -1 || c == '\n' || c == '\r') return ILLEGAL;
     advance();
-    if (c == '\\' && !read_escape_sliced(t->value, mark)) return ILLEGAL;
+    if (c == '\\' && !skip_escape()) return ILLEGAL;
   }
 }
 
@@ -498,16 +556,16 @@ uint32_t Scanner::read_template(TokenData* t, uint32_t mark) {
     int32_t c = ch;
     if (c == '`') {
       advance();
-      finish_value(t, mark);
+      t->set_value_range(mark, position);
       return TEMPLATE_END;
     }
     if (c == -1) return ILLEGAL;
     uint32_t at = position;
     advance();
     if (c == '\\') {
-      if (!read_escape_sliced(t->value, mark)) return ILLEGAL;
+      if (!skip_escape()) return ILLEGAL;
     } else if (c == '$' && ch == '{') {
-      finish_value(t, mark, at);
+      t->set_value_range(mark, at);
       return DOLLAR_BRACE;
     }
   }
@@ -532,13 +590,43 @@ uint32_t Scanner::scan_template_piece(uint32_t index) {
   return t->type;
 }
 
+// A name: ASCII runs are taken at once; non-ASCII characters (by their ID_Start and
+// ID_Continue properties) and \u escapes one code point at a time. The value is the
+// name as written. A name with either is never a keyword.
 uint32_t Scanner::scan_name(TokenData* t) {
   uint32_t from = position;
-  uint32_t p = position;
-  while (p < length && source[p] < 128 && kNamePart[source[p]]) p++;
-  jump(p, line);
+  bool plain = true;
+  for (;;) {
+    uint32_t p = position;
+    while (p < length && source[p] < 128 && kNamePart[source[p]]) p++;
+    jump(p, line);
+    if (ch == '\\') {
+      if (peek() != 'u') break;
+      uint32_t at = position;
+      advance();
+      advance();
+      uint32_t cp = 0;
+      if (!read_unicode_digits(&cp)) return ILLEGAL;
+      if (!(at == from ? is_id_start(cp) : is_id_continue(cp))) return ILLEGAL;
+    } else if (ch >= 0x80) {
+      uint32_t units = 0;
+      uint32_t cp = code_point_here(&units);
+      if (!(position == from ? is_id_start(cp) : is_id_continue(cp))) break;
+      for (uint32_t i = 0; i < units; i++) advance();
+    } else {
+      break;
+    }
+    plain = false;
+  }
+  if (position == from) {
+    // Not a name at all: one character (a whole surrogate pair) is ILLEGAL.
+    uint32_t units = 1;
+    if (ch >= 0) code_point_here(&units);
+    for (uint32_t i = 0; i < units; i++) advance();
+    return ILLEGAL;
+  }
   set_value(t, from, position);
-  return classify(source + from, position - from);
+  return plain ? classify(source + from, position - from) : IDENTIFIER;
 }
 
 void Scanner::scan_dotted_name() {
@@ -610,17 +698,33 @@ uint32_t Scanner::scan_markup_comment(TokenData* t) {
     }
     if (!clean_comment) {
       t->value.push((uint16_t)(ch == '*' ? 'x' : ch));
-    } else if (ch == '\n') {
+    } else if (is_line_break_unit(ch)) {
       t->value.push((uint16_t)'\n');
     }
     advance();
   }
 }
 
+// Numbers as written: decimal with an optional fraction and exponent (`5.`, `.5`,
+// `1e-3`), `0x`, `0o` and `0b` forms, `_` between two digits (`1_000`), the BigInt
+// suffix `n` on integers (`10n`, `0xFFn`), and the legacy forms `0755` (octal, no
+// fraction) and `08`/`09.5` (decimal). The character after a number may not continue
+// it: a name character, a digit, or a period before a digit (`1.2.3`) makes the
+// number ILLEGAL, while a period before a name is member access (`1..toString()`,
+// `0.5.toFixed(1)`, `01.a`).
 uint32_t Scanner::scan_number(TokenData* t, bool period) {
   uint32_t from = period ? position - 1 : position;
+  // Digits accepted by `accept`, with single separators between two of them.
   auto digits = [&](bool (*accept)(int32_t)) {
-    while (accept(ch)) advance();
+    for (;;) {
+      if (accept(ch)) {
+        advance();
+      } else if (ch == '_' && position > from && accept(source[position - 1]) && accept(peek())) {
+        advance();
+      } else {
+        return;
+      }
+    }
   };
   auto exponent = [&]() -> bool {
     if (ch != 'e' && ch != 'E') return true;
@@ -630,36 +734,63 @@ uint32_t Scanner::scan_number(TokenData* t, bool period) {
     digits(is_digit);
     return true;
   };
+  bool integer = true;  // may take the BigInt suffix
   bool ok = true;
   if (period) {
     digits(is_digit);
     ok = exponent();
-  } else if (ch == '0' && peek() != '.') {
+    integer = false;
+  } else if (ch == '0' &&
+             ((peek() | 0x20) == 'x' || (peek() | 0x20) == 'o' || (peek() | 0x20) == 'b')) {
     advance();
-    if (ch == 'b' || ch == 'B') {
+    int32_t kind = ch | 0x20;
+    bool (*accept)(int32_t) = kind == 'x'   ? is_hex
+                              : kind == 'o' ? [](int32_t c) { return c >= '0' && c <= '7'; }
+                                            : [](int32_t c) { return c == '0' || c == '1'; };
+    advance();
+    if (!accept(ch)) return ILLEGAL;
+    digits(accept);
+  } else if (ch == '0' && is_digit(peek())) {
+    // Legacy forms: no separators and no BigInt; a fraction or an exponent only when
+    // a digit 8 or 9 makes the number decimal.
+    bool octal = true;
+    while (is_digit(ch)) {
+      if (ch >= '8') octal = false;
       advance();
-      if (ch != '0' && ch != '1') return ILLEGAL;
-      digits([](int32_t c) { return c == '0' || c == '1'; });
-    } else if (ch == 'x' || ch == 'X') {
-      advance();
-      if (!is_hex(ch)) return ILLEGAL;
-      digits(is_hex);
-    } else if (ch == 'e' || ch == 'E') {
+    }
+    integer = false;
+    if (!octal) {
+      if (ch == '.') {
+        advance();
+        digits(is_digit);
+      }
       ok = exponent();
-    } else {
-      digits([](int32_t c) { return c >= '0' && c <= '7'; });
     }
   } else {
-    digits(is_digit);
+    // Decimal; a leading 0 stands alone (`0_1` is refused by the final check).
+    if (ch == '0') {
+      advance();
+    } else {
+      digits(is_digit);
+    }
     if (ch == '.') {
       advance();
       digits(is_digit);
+      integer = false;
     }
+    if (ch == 'e' || ch == 'E') integer = false;
     ok = exponent();
   }
   if (!ok) return ILLEGAL;
-  if (ch != -1 && (is_letter(ch) || ch == '$' || ch == '.' || is_digit(ch) || ch == '_')) {
-    return ILLEGAL;
+  if (integer && ch == 'n') advance();
+  if (ch != -1) {
+    bool joined = is_letter(ch) || ch == '$' || ch == '_' || ch == '\\' || is_digit(ch) ||
+                  (ch == '.' && is_digit(peek()));
+    if (!joined && ch >= 0x80) {
+      uint32_t units = 0;
+      joined = is_id_start(code_point_here(&units));
+    }
+    if (joined) return ILLEGAL;
   }
   set_value(t, from, position);
   return NUMBER_LITERAL;
@@ -688,10 +819,10 @@ bool Scanner::scan_regexp() {
   bool in_class = false;
   for (;;) {
     int32_t c = ch;
-    if (c == -1 || c == '\n' || c == '\r') return fail();
+    if (c == -1 || c == '\n' || c == '\r' || is_line_break_unit(c)) return fail();
     if (c == '\\') {
       advance();
-      if (ch == -1) return fail();
+      if (ch == -1 || ch == '\n' || ch == '\r' || is_line_break_unit(ch)) return fail();
     } else if (c == '[') {
       in_class = true;
     } else if (c == ']') {
@@ -706,6 +837,15 @@ bool Scanner::scan_regexp() {
   for (;;) {
     uint32_t bit;
     switch (ch) {
+      case 'd':
+        bit = 32;
+        break;
+      case 's':
+        bit = 64;
+        break;
+      case 'v':
+        bit = 128;
+        break;
       case 'g':
         bit = 1;
         break;

@@ -13,6 +13,13 @@
 
 namespace nubrix {
 
+// Units that end a line for line counting: the line feed and the Unicode line and
+// paragraph separators U+2028 and U+2029 (a carriage return counts only as part of
+// CR LF).
+inline bool is_line_break_unit(int32_t c) {
+  return c == '\n' || (c | 1) == 0x2029;
+}
+
 // One token. Most `before` and `value` texts are exact ranges of the source: they
 // are then kept as ranges (`before_from`..`start`, `value_from`..`value_to`) and only
 // made into strings when someone asks (has_before/value()), so copying a token
@@ -98,6 +105,10 @@ class Scanner : public Object {
   // which receives the backslash and the escape as written (a line continuation is
   // normalised to one line feed). False for a malformed \u escape.
   bool read_escape(String16& value);
+  // The hex digits of a \u escape, ch on the unit after the `u`: four digits or a
+  // braced code point up to 10FFFF. On failure the scanner moves back to the unit
+  // after the `u`.
+  bool read_unicode_digits(uint32_t* code_point = nullptr);
   // Scans a template piece from `index` into the look-ahead: TEMPLATE_END at the
   // closing back-quote, DOLLAR_BRACE at a substitution, ILLEGAL when unterminated.
   uint32_t scan_template_piece(uint32_t index);
@@ -105,7 +116,7 @@ class Scanner : public Object {
   // Moving with line accounting.
   void advance() {
     if (position < length) {
-      if (ch == '\n') line++;
+      if (is_line_break_unit(ch)) line++;
       position++;
       ch = position < length ? (int32_t)source[position] : -1;
     } else {
@@ -122,7 +133,7 @@ class Scanner : public Object {
     if (position == 0) return;
     position--;
     ch = source[position];
-    if (ch == '\n') line--;
+    if (is_line_break_unit(ch)) line--;
   }
   void move_to(uint32_t index) {
     while (position < index && position < length) advance();
@@ -141,6 +152,10 @@ class Scanner : public Object {
   TokenData* lookahead;
   uint32_t previous_type = ILLEGAL;
   uint32_t previous_start = 0;  // where the token before `current` began
+  uint32_t previous_end = 0;    // and where it ended
+  // The type of the token before that one: a name after a period is a member name,
+  // not a keyword (`a.in / b`, `x.return / 2`).
+  uint32_t before_previous_type = ILLEGAL;
   bool clean_comment;
 
  private:
@@ -150,7 +165,6 @@ class Scanner : public Object {
   uint32_t scan_string(TokenData* t);
   uint32_t scan_template(TokenData* t);
   uint32_t read_template(TokenData* t, uint32_t mark);
-  bool read_unicode_digits();
   // `&&`, `&=` or `&` (likewise for `|`, `+`, `-`), with ch on the first unit.
   uint32_t doubled_or_assign(uint32_t twice, uint32_t assign, uint32_t single) {
     int32_t first = ch;
@@ -176,19 +190,13 @@ class Scanner : public Object {
   // block comment.
   bool skip_comment(TokenData* t, uint32_t& before_from);
   void set_value(TokenData* t, uint32_t from, uint32_t to);
-  // Ends a string or template value read from `mark` to `to` (default: position):
-  // a range when nothing was normalised, else the rest appended to the built text.
-  void finish_value(TokenData* t, uint32_t mark, uint32_t to = UINT32_MAX) {
-    if (to == UINT32_MAX) to = position;
-    if (t->value.is_empty()) {
-      t->set_value_range(mark, to);
-    } else {
-      t->value.push(source + mark, to - mark);
-    }
-  }
-  // read_escape for strings and templates whose value is a source range from `mark`:
-  // the value is only built when a line continuation must be normalised.
-  bool read_escape_sliced(String16& value, uint32_t& mark);
+  // Skips the escape after a backslash in a string or template (ch is the unit after
+  // it); the value stays the source text, so every escape, line continuations
+  // included, is copied as written. False for a malformed \u escape.
+  bool skip_escape();
+  // The code point at `position` (a surrogate pair taken whole) and its length in
+  // units.
+  uint32_t code_point_here(uint32_t* units) const;
 };
 
 // The one-character token types for units 0..127 (ILLEGAL where none).

@@ -136,8 +136,14 @@ inline bool write_whole_file(const std::filesystem::path& path, const std::strin
   return static_cast<bool>(out.flush());
 }
 
+// Line breaks as the compiler counts them: line feeds, and U+2028 and U+2029 (the
+// UTF-8 bytes E2 80 A8 and E2 80 A9).
 inline size_t count_line_feeds(const std::string& s) {
-  return std::count(s.begin(), s.end(), '\n');
+  size_t count = std::count(s.begin(), s.end(), '\n');
+  for (size_t i = 0; i + 2 < s.size(); i++) {
+    if (s[i] == '\xE2' && s[i + 1] == '\x80' && (s[i + 2] == '\xA8' || s[i + 2] == '\xA9')) count++;
+  }
+  return count;
 }
 
 // One line of text with control characters and non-ASCII bytes made visible.

@@ -184,7 +184,7 @@ TEST(Scanner, StringsAndTemplates) {
   expect_first_token("'a\\\nb'", STRING_LITERAL, "'a\\\nb'");
   expect_first_token("\"\\u00e9\"", STRING_LITERAL, "\"\\u00e9\"");
   expect_first_token("\"\\u00g9\"", ILLEGAL, "");
-  expect_first_token("\"\\u{e9}\"", ILLEGAL, "");
+  expect_first_token("\"\\u{e9}\"", STRING_LITERAL, "\"\\u{e9}\"");
   expect_first_token("`a b`", STRING_LITERAL, "`a b`");
   expect_first_token("`a${b}`", DOLLAR_BRACE, "`a");
   expect_tokens("'abc\n", {ILLEGAL});

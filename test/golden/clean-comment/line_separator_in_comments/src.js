@@ -1,0 +1,2 @@
+a; // one b; /* two three */ c;
+d;

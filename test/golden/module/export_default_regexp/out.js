@@ -1,0 +1,2 @@
+ exports.default= /^[0-9a-f]+$/i;
+

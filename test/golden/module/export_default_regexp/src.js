@@ -1,0 +1,1 @@
+export default /^[0-9a-f]+$/i;
