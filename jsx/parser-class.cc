@@ -84,6 +84,10 @@ void Parser::parse_class_body(MemberDataExpression* record) {
         continue;
       case STATIC:
       case ASYNC: {
+        if (peek_type() == LPAREN) {
+          parse_method();  // a method named static or async
+          continue;
+        }
         pass_through();
         next_member();
         uint32_t m = type();
@@ -99,35 +103,46 @@ void Parser::parse_class_body(MemberDataExpression* record) {
         if (m == MUL) {
           write(T_MUL);
           next_member();
-          if (!is_name(type(), NAME_METHOD)) syntax_error();
-          parse_method();
-          continue;
+          m = type();
         }
-        if (!is_name(m, NAME_METHOD)) syntax_error();
+        if (!is_name(m, NAME_METHOD) && m != LBRACK) syntax_error();
         parse_method();
         continue;
       }
       case MUL:
         write(T_MUL);
         next_member();
-        if (!is_name(type(), NAME_METHOD)) syntax_error();
+        if (!is_name(type(), NAME_METHOD) && type() != LBRACK) syntax_error();
         parse_method();
         continue;
       default:
-        if (!is_name(t, NAME_MEMBER)) syntax_error();
-        if (peek_type() == LPAREN) {
+        // A method may have any word or a computed key as its name: `if() {}`,
+        // `[Symbol.iterator]() {}`; a field only a plain name.
+        if (t == LBRACK || (is_name(t, NAME_METHOD) && peek_type() == LPAREN)) {
           parse_method();
-        } else {
-          parse_field(record);
+          continue;
         }
+        if (!is_name(t, NAME_MEMBER)) syntax_error();
+        parse_field(record);
         continue;
     }
   }
 }
 
-void Parser::parse_method() {
+// A member's name: a word, a string, or a computed key `[expression]`.
+void Parser::parse_member_name() {
+  if (type() == LBRACK) {
+    write_token(T_LBRACK);
+    parse_group(RBRACK);
+    write_token(T_RBRACK);
+    return;
+  }
   flush_before();
   write_value();
+}
+
+void Parser::parse_method() {
+  parse_member_name();
   next_member();
   if (type() != LPAREN) syntax_error();
   write(T_LPAREN);
@@ -144,7 +159,7 @@ void Parser::parse_method() {
 void Parser::parse_accessor(MemberDataExpression* record) {
   bool is_set = type() == SET;
   uint32_t next = peek_type();
-  if (!is_name(next, NAME_AFTER_GET_SET)) {
+  if (next != LBRACK && !is_name(next, NAME_AFTER_GET_SET)) {
     if (next == LPAREN) {
       parse_method();
     } else {
@@ -152,13 +167,13 @@ void Parser::parse_accessor(MemberDataExpression* record) {
     }
     return;
   }
-  if (!is_name(next, NAME_METHOD)) {
+  if (next != LBRACK && !is_name(next, NAME_METHOD)) {
     parse_field(record);
     return;
   }
   pass_through();
   next_member();
-  pass_through();
+  parse_member_name();
   next_member();
   if (type() != LPAREN) raise_error("Syntax error, define property accessor");
   write(T_LPAREN);

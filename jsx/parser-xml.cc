@@ -50,6 +50,18 @@ void Parser::write_element_head(Text kind) {
   write(T_LBRACK);
 }
 
+bool Parser::output_ends_with_word() {
+  uint16_t last;
+  if (pending_to > pending_from) {
+    last = source_text[pending_to - 1];
+  } else {
+    auto it = main_output.last();
+    if (it.is_null() || it->is_empty()) return false;
+    last = (*it)[it->length() - 1];
+  }
+  return is_name_part(last);
+}
+
 bool Parser::is_reserved_name(const String16& name) {
   return is_reserved_word(name) || name.equals("this") || name.equals("null") ||
          name.equals("true") || name.equals("false");
@@ -66,7 +78,6 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
   }
   enter_nesting();
   uint32_t before_tag = scanner->previous_type;
-  bool spaced = cur()->has_before();
   flush_before();
   String16 tag = val();
   int64_t colon = tag.index_of((uint16_t)':');
@@ -89,13 +100,9 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
             scanner->source[scanner->previous_start - 1] == '=');
   }
   if (wrap) write(T_LPAREN);
-  // `return<vx:Item/>` must not become one word `return__vx`.
-  if (component && !spaced &&
-      (before_tag == RETURN || before_tag == TYPEOF || before_tag == INSTANCEOF ||
-       before_tag == IN || before_tag == OF || before_tag == ELSE || before_tag == DEFAULT ||
-       before_tag == IDENTIFIER)) {
-    write(T_SPACE);
-  }
+  // `return<vx:Item/>` must not become one word `return__vx`: a space only where the
+  // output ends in a word; whitespace that stood there is kept as written.
+  if (component && output_ends_with_word()) write(T_SPACE);
   if (colon >= 0) {
     String16 prefix = tag.substring(0, (uint32_t)colon);
     String16 name = tag.substring((uint32_t)colon + 1, tag.length());

@@ -195,6 +195,11 @@ void Parser::dispatch(bool after_if) {
     pass_through();
     return;
   }
+  // A keyword as an object key or a method name: `{class: 1}`, `{ import() {} }`.
+  if ((is_word(t) || t == IN || t == INSTANCEOF || t == TYPEOF) && word_is_key()) {
+    pass_through();
+    return;
+  }
   switch (t) {
     case LPAREN: {
       bool head = previous_word_is(kStatementHeads);
@@ -327,6 +332,19 @@ bool Parser::expression_may_start(bool after_if) const {
   if (p == RPAREN) return after_if;
   if (p == RBRACK) return cur()->newline_before;
   return false;
+}
+
+// A word is a key after `{` or `,` when `:` follows (in an object literal or a
+// destructuring pattern; no keyword may stand there otherwise), and a method name in
+// an object literal when `(` follows, also after `get`, `set`, `async` or `*` on the
+// same line (`{ get static() {} }`). Inside a block `if (` stays a statement.
+bool Parser::word_is_key() const {
+  uint32_t p = scanner->previous_type;
+  uint32_t next = peek_type();
+  if (next == COLON) return p == LBRACE || p == COMMA;
+  if (next != LPAREN || in_block) return false;
+  if (p == LBRACE || p == COMMA) return true;
+  return (p == GET || p == SET || p == ASYNC || p == MUL) && !cur()->newline_before;
 }
 
 bool Parser::previous_word_is(const char* const* words) const {

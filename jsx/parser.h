@@ -12,6 +12,7 @@
 #define NUBRIX_JSX_PARSER_H
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "jsx/scanner.h"
 #include "jsx/token.h"
@@ -62,6 +63,10 @@ class Parser : public Object {
     push_to(out, text);
   }
   void write(Text entry) { write(texts[entry]); }
+  // A run of table entries, for generated code: write({T_LPAREN, T_RPAREN}) writes "()".
+  void write(std::initializer_list<Text> entries) {
+    for (Text entry : entries) write(texts[entry]);
+  }
   void write_moved(String16& text);
   // Writes to `out` only, never to the capture (used to close and reopen the comment
   // around a captured markup comment).
@@ -194,7 +199,9 @@ class Parser : public Object {
   // A bracket group; `block` tells whether its content is a statement list (a block or
   // a function body), which decides how a `{` or a `function` directly inside reads.
   void parse_group(uint32_t close, bool block);
-  void parse_group(uint32_t close) { parse_group(close, close == RBRACE); }
+  void parse_group(uint32_t close) {
+    parse_group(close, close == RBRACE);
+  }
   void parse_if();
   void parse_template();
   bool expression_may_start(bool after_if) const;
@@ -204,9 +211,15 @@ class Parser : public Object {
   bool brace_starts_block() const;
   bool function_is_expression() const;
   void parse_regexp();
+  // Whether a word stands as a property key or a method name here (`{class: 1}`,
+  // `{ if() {} }`, `{ get static() {} }`) rather than as a keyword.
+  bool word_is_key() const;
   void write_xml_comment();
   String16 xml_comment_text(const String16& text) const;
   void write_element_head(Text kind);
+  // Whether the main output so far ends with a unit of a name (a generated name
+  // written next to it would join it).
+  bool output_ends_with_word();
   void parse_object_literal();
   static bool is_reserved_name(const String16& name);
   void enter_nesting();
@@ -221,15 +234,27 @@ class Parser : public Object {
   void parse_operator_tail();
 
   // ---- modules ----
-  // Returns true when it consumed the whole statement head (an export list).
+  // Returns true when it wrote the current token itself (the loop then moves on).
   bool parse_export();
+  bool parse_export_default();
   bool mark_declaration(String16& name);
+  bool function_name_after(uint32_t from, String16& name) const;
+  void parse_exported_bindings();
+  void parse_binding(bool record);
+  void parse_binding_default(uint32_t close);
+  bool declaration_ends_here();
+  void parse_export_all();
   void parse_export_list();
   bool export_list_has_from();
   void parse_import();
   void parse_import_list();
   void parse_import_names();
   void write_require_call();
+  bool attributes_follow();
+  bool attributes_say_json();
+  void drop_attributes();
+  void drop_token();
+  void end_statement();
   void write_trailer();
 
   // ---- classes and events ----
@@ -240,6 +265,7 @@ class Parser : public Object {
   }
   void parse_class_body(MemberDataExpression* record);
   void parse_method();
+  void parse_member_name();
   void parse_accessor(MemberDataExpression* record);
   void parse_field(MemberDataExpression* record);
   void parse_event();

@@ -102,7 +102,9 @@ namespace nubrix {
   X(T_M, "m")                             \
   X(T_STATIC, "static")
 
-#define NUBRIX_GENERATED_TEXTS(X) X(T_REEXPORT_PARAM, "$")
+#define NUBRIX_GENERATED_TEXTS(X) \
+  X(T_REEXPORT_PARAM, "$")        \
+  X(T_REEXPORT_REST, "$$")
 
 enum Text : uint32_t {
 #define NUBRIX_TEXT_ENUM(name, text) name,
@@ -125,9 +127,11 @@ enum NamePlace : uint32_t {
   NAME_VARIABLE = 1u << 0,
   // The name an import binds (`as` and `from` are not).
   NAME_BINDING = 1u << 1,
-  // A name inside the braces of an export list (`default` too).
+  // A name inside the braces of an import or export list where it names an export of
+  // a module: every word and a string (`export {f as function, v as "a-b"}`).
   NAME_EXPORT_LIST = 1u << 2,
-  // A class method or accessor name (a string literal too).
+  // A class method or accessor name: every word and a string (`if() {}`, `get
+  // static() {}`).
   NAME_METHOD = 1u << 3,
   // A class member read straight away as a method or a field; `event`, `get`, `set`,
   // `async` and `static` have member rules of their own.
@@ -145,9 +149,9 @@ enum NamePlace : uint32_t {
   NAME_AFTER_GET_SET = 1u << 9,
 
   // Shorthands for the rows below.
-  NAMES_OF_A_WORD =
-      NAME_ATTRIBUTE | NAME_KEY | NAME_PREFIXED_KEY | NAME_PROPERTY | NAME_AFTER_GET_SET,
-  NAMES_LIKE_IDENTIFIER = NAMES_OF_A_WORD | NAME_VARIABLE | NAME_EXPORT_LIST | NAME_METHOD,
+  NAMES_OF_A_WORD = NAME_ATTRIBUTE | NAME_KEY | NAME_PREFIXED_KEY | NAME_PROPERTY |
+                    NAME_AFTER_GET_SET | NAME_EXPORT_LIST | NAME_METHOD,
+  NAMES_LIKE_IDENTIFIER = NAMES_OF_A_WORD | NAME_VARIABLE,
 };
 
 // The token list: X(name, table entry that spells it, keyword text, name places). The
@@ -212,14 +216,15 @@ enum NamePlace : uint32_t {
   X(GT, T_GT, nullptr, 0)                                                             \
   X(LTE, T_LTE, nullptr, 0)                                                           \
   X(GTE, T_GTE, nullptr, 0)                                                           \
-  X(INSTANCEOF, NO_TEXT, "instanceof", NAME_ATTRIBUTE | NAME_KEY)                     \
-  X(IN, NO_TEXT, "in", NAME_ATTRIBUTE | NAME_KEY)                                     \
+  X(INSTANCEOF, NO_TEXT, "instanceof", NAME_ATTRIBUTE | NAME_KEY | NAME_METHOD)       \
+  X(IN, NO_TEXT, "in", NAME_ATTRIBUTE | NAME_KEY | NAME_METHOD)                       \
   X(NOT, T_NOT, nullptr, 0)                                                           \
   X(BIT_NOT, T_BIT_NOT, nullptr, 0)                                                   \
-  X(TYPEOF, NO_TEXT, "typeof", NAME_ATTRIBUTE | NAME_KEY)                             \
+  X(TYPEOF, NO_TEXT, "typeof", NAME_ATTRIBUTE | NAME_KEY | NAME_METHOD)               \
   X(NUMBER_LITERAL, NO_TEXT, nullptr, NAME_KEY | NAME_PREFIXED_KEY)                   \
   X(STRING_LITERAL, NO_TEXT, nullptr,                                                 \
-    NAME_METHOD | NAME_MEMBER | NAME_KEY | NAME_PREFIXED_KEY | NAME_AFTER_GET_SET)    \
+    NAME_METHOD | NAME_MEMBER | NAME_KEY | NAME_PREFIXED_KEY | NAME_AFTER_GET_SET |   \
+        NAME_EXPORT_LIST)                                                             \
   X(REGEXP_LITERAL, NO_TEXT, nullptr, NAME_AFTER_GET_SET)                             \
   X(IDENTIFIER, NO_TEXT, nullptr, NAMES_LIKE_IDENTIFIER | NAME_BINDING | NAME_MEMBER) \
   X(AS, NO_TEXT, "as", NAMES_LIKE_IDENTIFIER | NAME_MEMBER)                           \
@@ -234,14 +239,16 @@ enum NamePlace : uint32_t {
   X(CLASS, NO_TEXT, "class", NAMES_OF_A_WORD)                                         \
   X(FUNCTION, NO_TEXT, "function", NAMES_OF_A_WORD)                                   \
   X(LET, NO_TEXT, "let", NAMES_OF_A_WORD)                                             \
-  X(DEFAULT, NO_TEXT, "default", NAMES_OF_A_WORD | NAME_EXPORT_LIST)                  \
+  X(DEFAULT, NO_TEXT, "default", NAMES_OF_A_WORD)                                     \
   X(CONST, NO_TEXT, "const", NAMES_OF_A_WORD)                                         \
   X(EXTENDS, NO_TEXT, "extends", NAMES_OF_A_WORD)                                     \
   X(EVENT, NO_TEXT, "event", NAMES_LIKE_IDENTIFIER | NAME_BINDING)                    \
   X(ELSE, NO_TEXT, "else", NAMES_OF_A_WORD)                                           \
   X(GET, NO_TEXT, "get", NAMES_LIKE_IDENTIFIER | NAME_BINDING)                        \
   X(SET, NO_TEXT, "set", NAMES_LIKE_IDENTIFIER | NAME_BINDING)                        \
-  X(STATIC, NO_TEXT, "static", NAME_KEY | NAME_PREFIXED_KEY | NAME_PROPERTY)          \
+  X(STATIC, NO_TEXT, "static",                                                        \
+    NAME_KEY | NAME_PREFIXED_KEY | NAME_PROPERTY | NAME_EXPORT_LIST | NAME_METHOD |   \
+        NAME_AFTER_GET_SET)                                                           \
   X(ILLEGAL, NO_TEXT, nullptr, 0)
 
 enum Token : uint32_t {

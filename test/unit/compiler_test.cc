@@ -252,7 +252,8 @@ TEST(Modules, Exports) {
   expect_output("export default class App {}", " /*export*/ class App {}\nexports.default=App;\n");
   expect_output("export {a}\nfrom\n\"m\";\nz;\n",
                 "module._export= (($)=>({a:$.a}))(\n\nrequire(\"m\"));\nz;\n\n");
-  expect_error("export default 42", "SyntaxError: Unexpected token", 1, 17);
+  expect_output("export default 42", " exports.default= 42\n");
+  expect_error("export default;", "SyntaxError: Unexpected token", 1, 15);
   expect_error("export default a; export default b;", "SyntaxError: Unexpected token", 1, 32);
 }
 

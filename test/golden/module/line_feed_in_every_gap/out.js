@@ -211,6 +211,7 @@ k
 },1);
 exports.a=a;
 exports.b=b;
+exports.c=c;
 exports.load=load;
 exports.f=f;
 exports.default=App;

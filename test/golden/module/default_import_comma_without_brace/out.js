@@ -1,0 +1,2 @@
+const [A, B]= (($)=>[$.default,$])(require('x'));
+

@@ -1,0 +1,3 @@
+/*export*/ const {a} = o;
+
+exports.a=a;

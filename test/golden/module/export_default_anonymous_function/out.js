@@ -1,0 +1,2 @@
+ exports.default= function () {}
+
