@@ -118,13 +118,8 @@ void Parser::parse_export_list() {
   bool reexport = export_list_has_from();
   flush_before();
   if (reexport) {
-    write(T_LPAREN);
-    write(T_LPAREN);
-    write(T_REEXPORT_PARAM);
-    write(T_RPAREN);
-    write(T_ASSIGN);
-    write(T_GT);
-    write(T_LPAREN);
+    // (($)=>(
+    write(T_LPAREN, T_LPAREN, T_REEXPORT_PARAM, T_RPAREN, T_ASSIGN, T_GT, T_LPAREN);
   }
   write_token(T_LBRACE);
   for (;;) {
@@ -150,11 +145,8 @@ void Parser::parse_export_list() {
       renamed = true;
     }
     if (reexport) {
-      write(alias);
-      write(T_COLON);
-      write(T_REEXPORT_PARAM);
-      write(T_PERIOD);
-      write(name);
+      // ALIAS:$.NAME
+      write(alias, T_COLON, T_REEXPORT_PARAM, T_PERIOD, name);
     } else if (renamed) {
       write(alias);
       write(T_COLON);
@@ -165,9 +157,8 @@ void Parser::parse_export_list() {
   }
   write_token(T_RBRACE);
   if (reexport) {
-    write(T_RPAREN);
-    write(T_RPAREN);
-    write(T_LPAREN);
+    // ))(
+    write(T_RPAREN, T_RPAREN, T_LPAREN);
     advance();  // from
     flush_before();
     advance();
@@ -216,9 +207,8 @@ void Parser::write_require_call() {
 // import * as path from 'path';            ->  const  path = require('path');
 // import {join, dirname} from 'path';      ->  const {join, dirname} = require('path');
 // import 'util/my-tools.js' as tools;      ->  const  tools = require('util/my-tools.js');
-// import './list-item.view.jsx';           ->  const list_item_view =
-// require('./list-item.view.jsx') ; import './2d.js';                        ->  require('./2d.js')
-// ;
+// import './list-item.view.jsx';           ->  const list_item_view = require('./list-item.view.jsx') ;
+// import './2d.js';                        ->  require('./2d.js') ;
 void Parser::parse_import() {
   String16 keyword = val();
   advance();
@@ -239,10 +229,8 @@ void Parser::parse_import() {
     } else if (type() == COMMA) {
       keep_line_feeds();
       expect(T_LBRACE, LBRACE);
-      write(T_DEFAULT);
-      write(T_COLON);
-      write(name);
-      write(T_COMMA);
+      // default:NAME,
+      write(T_DEFAULT, T_COLON, name, T_COMMA);
       parse_import_names();
       expect(T_RBRACE, FROM);
       expect(T_ASSIGN, STRING_LITERAL);
@@ -290,25 +278,17 @@ void Parser::parse_import() {
       write(T_ASSIGN);
       advance();
       flush_before();
-      write(T_REQUIRE);
-      write(T_LPAREN);
-      write(specifier);
-      write(T_RPAREN);
+      // require(SPEC)
+      write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
       return;
     }
     String16 name = derive_import_name(specifier);
     if (!name.is_empty()) {
-      write(T_CONST);
-      write(T_SPACE);
-      write(name);
-      write(T_SPACE);
-      write(T_ASSIGN);
-      write(T_SPACE);
+      // "const NAME = "
+      write(T_CONST, T_SPACE, name, T_SPACE, T_ASSIGN, T_SPACE);
     }
-    write(T_REQUIRE);
-    write(T_LPAREN);
-    write(specifier);
-    write(T_RPAREN);
+    // require(SPEC)
+    write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
     flush_before();
     return;
   }
@@ -329,20 +309,12 @@ void Parser::write_trailer() {
     if (record.fields.length()) write_class_fields(record);
   }
   for (const String16& name : export_names) {
-    write(T_LF);
-    write(T_EXPORTS);
-    write(T_PERIOD);
-    write(name);
-    write(T_ASSIGN);
-    write(name);
-    write(T_SEMICOLON);
+    // \nexports.NAME=NAME;
+    write(T_LF, T_EXPORTS, T_PERIOD, name, T_ASSIGN, name, T_SEMICOLON);
   }
   if (default_exported && !default_export_name.is_empty()) {
-    write(T_LF);
-    write(T_EXPORTS_DEFAULT);
-    write(T_ASSIGN);
-    write(default_export_name);
-    write(T_SEMICOLON);
+    // \nexports.default=NAME;
+    write(T_LF, T_EXPORTS_DEFAULT, T_ASSIGN, default_export_name, T_SEMICOLON);
   }
   write(T_LF);
 }
