@@ -238,28 +238,16 @@ void Parser::parse_event() {
 //   count: 0,
 // },1);
 void Parser::write_class_fields(const MemberDataExpression& record) {
-  write(T_LF);
-  write(T___EXTEND);
-  write(T_LPAREN);
-  write(record.name);
-  write(T_PERIOD);
-  write(T_PROTOTYPE);
-  write(T_COMMA);
-  write(T_LBRACE);
-  write(T_LF);
+  // \n__extend(NAME.prototype,{\n   then the fields, then },1);
+  write(T_LF, T___EXTEND, T_LPAREN, record.name, T_PERIOD, T_PROTOTYPE, T_COMMA, T_LBRACE, T_LF);
   for (auto it = record.fields.begin(); it != record.fields.end(); ++it) {
-    write(T_TWO_SPACES);
-    write(it.key());
-    write(T_COLON);
+    //   KEY:CAPTURED,\n
+    write(T_TWO_SPACES, it.key(), T_COLON);
     for (const String16& piece : it.value()) write(piece);
-    write(T_COMMA);
-    write(T_LF);
+    write(T_COMMA, T_LF);
   }
-  write(T_RBRACE);
-  write(T_COMMA);
-  write(T_1);
-  write(T_RPAREN);
-  write(T_SEMICOLON);
+  // },1);
+  write(T_RBRACE, T_COMMA, T_1, T_RPAREN, T_SEMICOLON);
 }
 
 }  // namespace nubrix

@@ -7,6 +7,15 @@ namespace nubrix {
 
 namespace {
 
+// Whether a line break (or a comment that holds one) stands between source indexes
+// `from` and `to`.
+bool line_break_between(const String16& source, uint32_t from, uint32_t to) {
+  for (uint32_t i = from; i < to; i++) {
+    if (source[i] == '\r' || is_line_break_unit(source[i])) return true;
+  }
+  return false;
+}
+
 // The binding name of a bare import: './list-item.view.jsx' gives list_item_view;
 // empty when the file name does not make a valid name ('./2d.js', '.hidden').
 String16 derive_import_name(const String16& literal) {
@@ -43,7 +52,7 @@ bool Parser::parse_export() {
   uint32_t t = type();
   if (t == DEFAULT) return parse_export_default();
   if (t == LBRACE || t == MUL) {
-    write({T_MODULE_EXPORT, T_ASSIGN});
+    write(T_MODULE_EXPORT, T_ASSIGN);
     if (t == LBRACE) {
       parse_export_list();
     } else {
@@ -53,7 +62,7 @@ bool Parser::parse_export() {
     return true;
   }
   if (t == LPAREN || t == LBRACK) {
-    write({T_MODULE_EXPORT, T_ASSIGN});
+    write(T_MODULE_EXPORT, T_ASSIGN);
     return false;
   }
   if (t == VAR || t == LET || t == CONST) {
@@ -67,7 +76,7 @@ bool Parser::parse_export() {
     return false;
   }
   if (!is_identifier_like(t)) syntax_error();
-  write({T_MODULE_EXPORT, T_ASSIGN});
+  write(T_MODULE_EXPORT, T_ASSIGN);
   return false;
 }
 
@@ -117,7 +126,7 @@ bool Parser::parse_export_default() {
                (t == XML_ELEMENT_TAG && is_jsx) ||
                (t == IMPORT && (next == LPAREN || next == PERIOD));
   if (!value) syntax_error();
-  write({T_EXPORTS_DEFAULT, T_ASSIGN});
+  write(T_EXPORTS_DEFAULT, T_ASSIGN);
   if (t == CLASS) {
     parse_element();
     end_statement();
@@ -301,12 +310,7 @@ bool Parser::declaration_ends_here() {
   if (n == COMMA || n == SEMICOLON || n == EOS || n == RPAREN || n == RBRACK || n == RBRACE) {
     return true;
   }
-  bool line_break = false;
-  for (uint32_t i = cur()->end; i < next->start && !line_break; i++) {
-    uint16_t c = source_text[i];
-    line_break = c == '\r' || is_line_break_unit(c);
-  }
-  if (!line_break) return false;
+  if (!line_break_between(source_text, cur()->end, next->start)) return false;
   uint32_t c = type();
   bool operand_end = is_identifier_like(c) || c == NUMBER_LITERAL || c == STRING_LITERAL ||
                      c == REGEXP_LITERAL || c == TEMPLATE_END || c == RPAREN || c == RBRACK ||
@@ -335,16 +339,16 @@ void Parser::parse_export_all() {
       if (default_exported) syntax_error();
       default_exported = true;
     }
-    // {ns:
+    // {NAME:
     write(T_LBRACE);
     write_value();
     write(T_COLON);
     advance();
   } else {
     // (({default:$,...$$})=>$$)(
-    write({T_LPAREN, T_LPAREN, T_LBRACE, T_DEFAULT, T_COLON, T_REEXPORT_PARAM, T_COMMA, T_PERIOD,
-           T_PERIOD, T_PERIOD, T_REEXPORT_REST, T_RBRACE, T_RPAREN, T_ASSIGN, T_GT, T_REEXPORT_REST,
-           T_RPAREN, T_LPAREN});
+    write(T_LPAREN, T_LPAREN, T_LBRACE, T_DEFAULT, T_COLON, T_REEXPORT_PARAM, T_COMMA, T_PERIOD,
+          T_PERIOD, T_PERIOD, T_REEXPORT_REST, T_RBRACE, T_RPAREN, T_ASSIGN, T_GT, T_REEXPORT_REST,
+          T_RPAREN, T_LPAREN);
   }
   if (type() != FROM) syntax_error();
   keep_line_feeds();
@@ -380,7 +384,7 @@ void Parser::parse_export_list() {
   bool reexport = export_list_has_from();
   flush_before();
   // (($)=>(
-  if (reexport) write({T_LPAREN, T_LPAREN, T_REEXPORT_PARAM, T_RPAREN, T_ASSIGN, T_GT, T_LPAREN});
+  if (reexport) write(T_LPAREN, T_LPAREN, T_REEXPORT_PARAM, T_RPAREN, T_ASSIGN, T_GT, T_LPAREN);
   write_token(T_LBRACE);
   for (;;) {
     advance();
@@ -409,16 +413,12 @@ void Parser::parse_export_list() {
       renamed = true;
     }
     if (reexport) {
-      write(alias);
-      write(T_COLON);
-      write(T_REEXPORT_PARAM);
       if (t == STRING_LITERAL) {
-        write(T_LBRACK);
-        write(name);
-        write(T_RBRACK);
+        // ALIAS:$["NAME"]
+        write(alias, T_COLON, T_REEXPORT_PARAM, T_LBRACK, name, T_RBRACK);
       } else {
-        write(T_PERIOD);
-        write(name);
+        // ALIAS:$.NAME
+        write(alias, T_COLON, T_REEXPORT_PARAM, T_PERIOD, name);
       }
     } else if (renamed) {
       write(alias);
@@ -431,7 +431,7 @@ void Parser::parse_export_list() {
   write_token(T_RBRACE);
   if (reexport) {
     // ))(
-    write({T_RPAREN, T_RPAREN, T_LPAREN});
+    write(T_RPAREN, T_RPAREN, T_LPAREN);
     advance();  // from
     flush_before();
     advance();
@@ -489,7 +489,9 @@ bool Parser::attributes_follow() {
   TokenData* next = scanner->peek_token();
   if (next->type != IDENTIFIER) return false;
   const String16& word = scanner->value(next);
-  if (!word.equals("with") && !(word.equals("assert") && !next->newline_before)) return false;
+  bool assert_here =
+      word.equals("assert") && !line_break_between(source_text, cur()->end, next->start);
+  if (!word.equals("with") && !assert_here) return false;
   Scanner probe(source_text.data() + next->end, source_text.length() - next->end, false);
   return probe.next() == LBRACE;
 }
@@ -549,15 +551,15 @@ void Parser::end_statement() {
 
 // import View from 'view';                ->  const View= require('view').default;
 // import View, {Box, Text} from 'view';   ->  const { default:View,Box, Text} = require('view');
-// import View, * as all from 'view';      ->  const [View, all]=
-// (($)=>[$.default,$])(require('view')); import * as path from 'path';           ->  const  path =
-// require('path'); import {join, dirname} from 'path';     ->  const {join, dirname} =
-// require('path'); import 'util/my-tools.js' as tools;     ->  const  tools =
-// require('util/my-tools.js'); import './list-item.view.jsx';          ->  const list_item_view =
-// require('./list-item.view.jsx') ; import './2d.js';                       ->  require('./2d.js')
-// ; import data from './d.json' with { type: 'json' };  ->  const data= require('./d.json'); Import
-// attributes are dropped (their line feeds stay); the default import of a JSON module is the value
-// itself.
+// import View, * as all from 'view';      ->  const [View, all]= (($)=>[$.default,$])(require('view'));
+// import * as path from 'path';           ->  const  path = require('path');
+// import {join, dirname} from 'path';     ->  const {join, dirname} = require('path');
+// import 'util/my-tools.js' as tools;     ->  const  tools = require('util/my-tools.js');
+// import './list-item.view.jsx';          ->  const list_item_view = require('./list-item.view.jsx') ;
+// import './2d.js';                       ->  require('./2d.js') ;
+// import data from './d.json' with { type: 'json' };  ->  const data= require('./d.json');
+// Import attributes are dropped (their line feeds stay); the default import of a JSON
+// module is the value itself.
 void Parser::parse_import() {
   String16 keyword = val();
   advance();
@@ -574,13 +576,11 @@ void Parser::parse_import() {
       expect(T_ASSIGN, STRING_LITERAL);
       write_require_call();
       bool attributes = attributes_follow();
-      if (!attributes || !attributes_say_json()) write({T_PERIOD, T_DEFAULT});
+      if (!attributes || !attributes_say_json()) write(T_PERIOD, T_DEFAULT);
       if (attributes) drop_attributes();
     } else if (type() == COMMA && peek_type() == MUL) {
-      // [View, all]
-      write(T_LBRACK);
-      write(name);
-      write(T_COMMA);
+      // [NAME,
+      write(T_LBRACK, name, T_COMMA);
       keep_line_feeds();
       advance();
       keep_line_feeds();  // the `*`
@@ -597,19 +597,17 @@ void Parser::parse_import() {
       keep_line_feeds();
       expect(T_ASSIGN, STRING_LITERAL);
       // (($)=>[$.default,$])(
-      write({T_LPAREN, T_LPAREN, T_REEXPORT_PARAM, T_RPAREN, T_ASSIGN, T_GT, T_LBRACK,
-             T_REEXPORT_PARAM, T_PERIOD, T_DEFAULT, T_COMMA, T_REEXPORT_PARAM, T_RBRACK, T_RPAREN,
-             T_LPAREN});
+      write(T_LPAREN, T_LPAREN, T_REEXPORT_PARAM, T_RPAREN, T_ASSIGN, T_GT, T_LBRACK,
+            T_REEXPORT_PARAM, T_PERIOD, T_DEFAULT, T_COMMA, T_REEXPORT_PARAM, T_RBRACK, T_RPAREN,
+            T_LPAREN);
       write_require_call();
       if (attributes_follow()) drop_attributes();
       write(T_RPAREN);
     } else if (type() == COMMA) {
       keep_line_feeds();
       expect(T_LBRACE, LBRACE);
-      write(T_DEFAULT);
-      write(T_COLON);
-      write(name);
-      write(T_COMMA);
+      // default:NAME,
+      write(T_DEFAULT, T_COLON, name, T_COMMA);
       parse_import_names();
       expect(T_RBRACE, FROM);
       expect(T_ASSIGN, STRING_LITERAL);
@@ -642,7 +640,7 @@ void Parser::parse_import() {
     if (type() != STRING_LITERAL) syntax_error();
     // The namespace of a JSON module holds the value as its default: {default:require(…)}
     bool json_namespace = t == MUL && attributes_follow() && attributes_say_json();
-    if (json_namespace) write({T_LBRACE, T_DEFAULT, T_COLON});
+    if (json_namespace) write(T_LBRACE, T_DEFAULT, T_COLON);
     write_require_call();
     if (json_namespace) write(T_RBRACE);
     if (attributes_follow()) drop_attributes();
@@ -660,26 +658,23 @@ void Parser::parse_import() {
         advance();
         syntax_error();
       }
-      write(scanner->value(scanner->peek_token()));
-      write({T_SPACE, T_ASSIGN});
+      // "NAME ="
+      write(scanner->value(scanner->peek_token()), T_SPACE, T_ASSIGN);
       advance();
       flush_before();
-      write({T_REQUIRE, T_LPAREN});
-      write(specifier);
-      write(T_RPAREN);
+      // require(SPEC)
+      write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
       end_statement();
       return;
     }
     String16 name = derive_import_name(specifier);
     // const NAME =
     if (!name.is_empty()) {
-      write({T_CONST, T_SPACE});
-      write(name);
-      write({T_SPACE, T_ASSIGN, T_SPACE});
+      // "const NAME = "
+      write(T_CONST, T_SPACE, name, T_SPACE, T_ASSIGN, T_SPACE);
     }
-    write({T_REQUIRE, T_LPAREN});
-    write(specifier);
-    write(T_RPAREN);
+    // require(SPEC)
+    write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
     flush_before();
     if (attributes_follow()) drop_attributes();
     end_statement();
@@ -702,20 +697,12 @@ void Parser::write_trailer() {
     if (record.fields.length()) write_class_fields(record);
   }
   for (const String16& name : export_names) {
-    write(T_LF);
-    write(T_EXPORTS);
-    write(T_PERIOD);
-    write(name);
-    write(T_ASSIGN);
-    write(name);
-    write(T_SEMICOLON);
+    // \nexports.NAME=NAME;
+    write(T_LF, T_EXPORTS, T_PERIOD, name, T_ASSIGN, name, T_SEMICOLON);
   }
   if (default_exported && !default_export_name.is_empty()) {
-    write(T_LF);
-    write(T_EXPORTS_DEFAULT);
-    write(T_ASSIGN);
-    write(default_export_name);
-    write(T_SEMICOLON);
+    // \nexports.default=NAME;
+    write(T_LF, T_EXPORTS_DEFAULT, T_ASSIGN, default_export_name, T_SEMICOLON);
   }
   write(T_LF);
 }

@@ -1,9 +1,8 @@
 // View markup in .jsx sources becomes plain values for the view runtime:
 //   <br/>                        ->  {vx:0,v:[br,[],[]]}
 //   <div class="box">Hi ${n}</div> ->  {vx:0,v:[div, [[["class"],0,"box"]],[{vx:2,v:"Hi "},(n)]]}
-//   <ui:Button title=%{u.name}/>  ->  {vx:1,v:[ui,Button,
-//   [[["title"],3,($,ctr)=>{return(u.name)}]],[]]} <vx:Item key="a"/>            ->  __vx(Item,
-//   [[["key"],0,"a"]])
+//   <ui:Button title=%{u.name}/>  ->  {vx:1,v:[ui,Button, [[["title"],3,($,ctr)=>{return(u.name)}]],[]]}
+//   <vx:Item key="a"/>            ->  __vx(Item, [[["key"],0,"a"]])
 // Line breaks of the markup are written between the generated pieces, outside the
 // strings, so every line keeps its place.
 #include "jsx/ascii.h"
@@ -40,14 +39,8 @@ bool is_reserved_word(const String16& dotted) {
 
 // `{vx:K,v:[` for element kind K.
 void Parser::write_element_head(Text kind) {
-  write(T_LBRACE);
-  write(T_VX);
-  write(T_COLON);
-  write(kind);
-  write(T_COMMA);
-  write(T_V);
-  write(T_COLON);
-  write(T_LBRACK);
+  // {vx:K,v:[
+  write(T_LBRACE, T_VX, T_COLON, kind, T_COMMA, T_V, T_COLON, T_LBRACK);
 }
 
 bool Parser::output_ends_with_word() {
@@ -107,16 +100,12 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
     String16 prefix = tag.substring(0, (uint32_t)colon);
     String16 name = tag.substring((uint32_t)colon + 1, tag.length());
     if (component) {
-      write(T___VX);
-      write(T_LPAREN);
-      write(name);
-      write(T_COMMA);
+      // __vx(NAME,
+      write(T___VX, T_LPAREN, name, T_COMMA);
     } else {
       write_element_head(T_1);
-      write(prefix);
-      write(T_COMMA);
-      write(name);
-      write(T_COMMA);
+      // P,NAME,
+      write(prefix, T_COMMA, name, T_COMMA);
     }
   } else {
     write_element_head(T_0);
@@ -214,10 +203,8 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
       advance();
       spaced = cur()->has_before();
     } else {
-      write(T_0);
-      write(T_COMMA);
-      write(T_QUOTE);
-      write(T_QUOTE);
+      // 0,""
+      write(T_0, T_COMMA, T_QUOTE, T_QUOTE);
     }
     write(T_RBRACK);
     out = saved;
@@ -274,17 +261,10 @@ void Parser::parse_xml_children(const String16& tag) {
     if (!text.is_empty()) {
       if (!collapsing || has_non_space(text)) {
         comma();
-        write(T_LBRACE);
-        write(T_VX);
-        write(T_COLON);
-        write(T_2);
-        write(T_COMMA);
-        write(T_V);
-        write(T_COLON);
-        write(T_QUOTE);
+        // {vx:2,v:"TEXT"}
+        write(T_LBRACE, T_VX, T_COLON, T_2, T_COMMA, T_V, T_COLON, T_QUOTE);
         write_moved(text);
-        write(T_QUOTE);
-        write(T_RBRACE);
+        write(T_QUOTE, T_RBRACE);
       }
       text = String16();
     }
@@ -349,23 +329,13 @@ void Parser::parse_xml_children(const String16& tag) {
         parse_group(RBRACE);
         write(T_RPAREN);
       } else {
-        write(T_LBRACE);
-        write(T_VX);
-        write(T_COLON);
-        write(T_3);
-        write(T_COMMA);
-        write(T_V);
-        write(T_COLON);
-        write(T_BINDING_FN);
-        write(T_LPAREN);
+        // {vx:3,v:($,ctr)=>{return(EXPR)}   and for %%{ also ,m:1   then }
+        write(T_LBRACE, T_VX, T_COLON, T_3, T_COMMA, T_V, T_COLON, T_BINDING_FN, T_LPAREN);
         parse_group(RBRACE);
-        write(T_RPAREN);
-        write(T_RBRACE);
+        write(T_RPAREN, T_RBRACE);
         if (t == PERCENT_PERCENT_BRACE) {
-          write(T_COMMA);
-          write(T_M);
-          write(T_COLON);
-          write(T_1);
+          // ,m:1
+          write(T_COMMA, T_M, T_COLON, T_1);
         }
         write(T_RBRACE);
       }

@@ -63,9 +63,13 @@ class Parser : public Object {
     push_to(out, text);
   }
   void write(Text entry) { write(texts[entry]); }
-  // A run of table entries, for generated code: write({T_LPAREN, T_RPAREN}) writes "()".
-  void write(std::initializer_list<Text> entries) {
-    for (Text entry : entries) write(texts[entry]);
+  // A sequence of table entries and strings, written one after the other; the comment
+  // above a call spells what it writes.
+  template <typename First, typename Second, typename... Rest>
+  void write(const First& first, const Second& second, const Rest&... rest) {
+    write(first);
+    write(second);
+    (write(rest), ...);
   }
   void write_moved(String16& text);
   // Writes to `out` only, never to the capture (used to close and reopen the comment
@@ -289,10 +293,10 @@ class Parser : public Object {
   int32_t nesting = 0;
   bool is_jsx;
   bool capturing = false;
-  bool comment_last_star = false;
-  bool in_field_comment = true;  // captured text also stands inside the field's comment
+  bool comment_last_star = false;  // the in-place comment copy ends with '*'
+  bool in_field_comment = true;    // captured text also stands inside the field's comment
   uint32_t pending_from = 0;
-  uint32_t pending_to = 0;  // the in-place comment copy ends with '*'
+  uint32_t pending_to = 0;
   bool in_attribute_value = false;
   // Set after the `)` of an `if`, `while`, `for` or `with` head, for the one token
   // that follows.
