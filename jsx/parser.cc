@@ -248,6 +248,17 @@ void Parser::dispatch(bool after_if) {
         if (expression) expression_brace_start = cur()->start;
       }
       return;
+    case STATIC: {
+      // A variable named static in a script (`var static;`); `static x` and the
+      // like outside a class body stay refused.
+      uint32_t next = peek_type();
+      if (is_word(next) || next == MUL || next == LBRACK || next == LBRACE ||
+          next == STRING_LITERAL || next == NUMBER_LITERAL || next == ILLEGAL) {
+        syntax_error();
+      }
+      pass_through();
+      return;
+    }
     case FUNCTION:
       pending_function = function_is_expression() ? kFunctionExpression : kFunctionDeclaration;
       pass_through();

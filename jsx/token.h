@@ -130,8 +130,8 @@ enum NamePlace : uint32_t {
   // A name inside the braces of an import or export list where it names an export of
   // a module: every word and a string (`export {f as function, v as "a-b"}`).
   NAME_EXPORT_LIST = 1u << 2,
-  // A class method or accessor name: every word and a string (`if() {}`, `get
-  // static() {}`).
+  // A class method or accessor name: every word, a string and a number (`if() {}`,
+  // `get static() {}`, `3() {}`).
   NAME_METHOD = 1u << 3,
   // A class member read straight away as a method or a field; `event`, `get`, `set`,
   // `async` and `static` have member rules of their own.
@@ -221,7 +221,8 @@ enum NamePlace : uint32_t {
   X(NOT, T_NOT, nullptr, 0)                                                           \
   X(BIT_NOT, T_BIT_NOT, nullptr, 0)                                                   \
   X(TYPEOF, NO_TEXT, "typeof", NAME_ATTRIBUTE | NAME_KEY | NAME_METHOD)               \
-  X(NUMBER_LITERAL, NO_TEXT, nullptr, NAME_KEY | NAME_PREFIXED_KEY)                   \
+  X(NUMBER_LITERAL, NO_TEXT, nullptr,                                                 \
+    NAME_KEY | NAME_PREFIXED_KEY | NAME_METHOD | NAME_AFTER_GET_SET)                  \
   X(STRING_LITERAL, NO_TEXT, nullptr,                                                 \
     NAME_METHOD | NAME_MEMBER | NAME_KEY | NAME_PREFIXED_KEY | NAME_AFTER_GET_SET |   \
         NAME_EXPORT_LIST)                                                             \

@@ -1,4 +1,4 @@
 function* g() { yield __vx(S,[]); yield {vx:0,v:[div,[],[]]}; }
-async function f() { await  __vx(T,[]); }
+async function f() { await __vx(T,[]); }
 function h() { throw{vx:0,v:[p,[],[]]}; }
 
