@@ -1,10 +1,9 @@
 #include "jsx/scanner.h"
 
-#include <emmintrin.h>
-
 #include <utility>
 
 #include "jsx/ascii.h"
+#include "utils/simd.h"
 
 namespace nubrix {
 
@@ -93,6 +92,7 @@ uint32_t classify(const uint16_t* s, uint32_t n) {
 
 // Index of the first line feed or carriage return at or after p (or n).
 uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
+#if NUBRIX_SSE2
   const __m128i lf = _mm_set1_epi16('\n');
   const __m128i cr = _mm_set1_epi16('\r');
   while (p + 8 <= n) {
@@ -101,20 +101,24 @@ uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
     if (m) return p + (uint32_t)__builtin_ctz((unsigned)m) / 2;
     p += 8;
   }
+#endif
   while (p < n && s[p] != '\n' && s[p] != '\r') p++;
   return p;
 }
 
+#if NUBRIX_SSE2
 // Set bits of a mask; line feeds are rare, so the loop usually does nothing.
 inline uint32_t count_bits(unsigned m) {
   uint32_t n = 0;
   for (; m; m &= m - 1) n++;
   return n;
 }
+#endif
 
 // Index of the first '*' at or after p (or n); line feeds skipped on the way are
 // added to `line_feeds`.
 uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
+#if NUBRIX_SSE2
   const __m128i star = _mm_set1_epi16('*');
   const __m128i lf = _mm_set1_epi16('\n');
   while (p + 8 <= n) {
@@ -129,6 +133,7 @@ uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_fee
     line_feeds += count_bits(f) / 2;
     p += 8;
   }
+#endif
   while (p < n && s[p] != '*') {
     if (s[p] == '\n') line_feeds++;
     p++;
