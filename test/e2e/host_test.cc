@@ -1,6 +1,8 @@
 // Runs compiled output for real: every folder of test/host/programs is a small
 // multi-module program that the Node host (test/host/host.js) compiles with the built
-// jsxc and runs; what it prints must equal the folder's expected.txt. A second group
+// jsxc and runs; what it prints must equal the folder's expected.txt (and, for a
+// folder marked as ES modules by its package.json, what Node prints running it
+// natively). A second group
 // checks how the host reports compile errors, and the last test runs all of lodash-es
 // through the host and compares its functions with the natively imported ones.
 #include <gtest/gtest.h>
@@ -104,6 +106,17 @@ TEST_P(HostProgram, PrintsExpected) {
   ToolResult r = run_host(node, p.entry, cwd.path());
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, expected) << "standard error:\n" << r.err;
+
+  // A folder with a package.json of "type": "module" is also a program that Node runs
+  // natively as ES modules: both runs must print the same.
+  std::string package;
+  if (!read_whole_file(p.dir / "package.json", &package) ||
+      package.find("\"module\"") == std::string::npos) {
+    return;
+  }
+  ToolResult native = run_tool({node, p.entry.string()}, p.dir.string(), 120);
+  EXPECT_EQ(native.status, 0) << native.err;
+  EXPECT_EQ(native.out, expected) << "natively, standard error:\n" << native.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, HostProgram, testing::ValuesIn(list_programs()), test_name);

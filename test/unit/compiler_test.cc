@@ -241,6 +241,50 @@ TEST(Modules, Imports) {
                 "const list_item_view = require('./list-item.view.jsx') ;\n");
   expect_output("import './2d.js';", "require('./2d.js') ;\n");
   expect_error("import 42;", "SyntaxError: Unexpected token", 1, 9);
+  // A default and a namespace binding; an empty list.
+  expect_output("import d, * as ns from 'm';",
+                "const [d, ns]= (($)=>[$.default,$])(require('m'));\n");
+  expect_output("import {} from 'm';", "const {} = require('m');\n");
+  // Keywords and strings as the names of another module's exports.
+  expect_output("import { function as f, \"a-b\" as ab, if as i } from 'm';",
+                "const { function : f, \"a-b\" : ab, if : i } = require('m');\n");
+  expect_output("import { as } from 'm';", "const { as } = require('m');\n");
+  expect_error("import { a = 1 } from 'm';", "SyntaxError: Unexpected token", 1, 12);
+  // Import attributes are dropped with their line feeds kept; the default import of
+  // a JSON module is its value.
+  expect_output("import data from './d.json' with { type: 'json' };",
+                "const data= require('./d.json');\n");
+  expect_output("import data from './d.json' assert { type: \"json\" };",
+                "const data= require('./d.json');\n");
+  expect_output("import * as ns from './d.json' with { type: 'json' };",
+                "const  ns = {default:require('./d.json')};\n");
+  expect_output("import x from './x.js' with {\n  type: 'js'\n};",
+                "const x= require('./x.js').default\n\n;\n");
+  expect_output("import {a} from './x.js' with {};", "const {a} = require('./x.js');\n");
+  expect_output("import './x.css' with { type: 'css' };", "const x = require('./x.css') ;\n");
+  expect_output("import x from 'm'\nassert({})", "const x= require('m').default\nassert({})\n");
+}
+
+// A rewritten statement without its `;` gets one when the next line would continue it.
+TEST(Modules, StatementEnds) {
+  expect_output("import { v } from './m.js'\n(function () {})()",
+                "const { v } = require('./m.js');\n(function () {})()\n");
+  expect_output("export { v }\n[1, 2].forEach(f)", "module._export= { v };\n[1, 2].forEach(f)\n");
+  expect_output("import x from 'm'\n`t`", "const x= require('m').default;\n`t`\n");
+  expect_output("import 'm'\n-1", "const m = require('m') ;\n-1\n");
+  expect_output("import * as m from 'm'\n+1", "const  m = require('m');\n+1\n");
+  expect_output("export * from 'm'\n/x/.test(s)",
+                "module._export= (({default:$,...$$})=>$$)(require('m'));\n/x/.test(s)\n");
+  expect_output("export {a} from 'm'\n[b]",
+                "module._export= (($)=>({a:$.a}))(  require('m'));\n[b]\n");
+  expect_output("export default function () {}\n(x)", " exports.default= function () {};\n(x)\n");
+  expect_output("export default class {}\n[x]", " exports.default= class {};\n[x]\n");
+  // Nothing is added where the statement has its `;` or the next line starts anew.
+  expect_output("import x from 'm';\n(y)", "const x= require('m').default;\n(y)\n");
+  expect_output("import x from 'm'\ny()", "const x= require('m').default\ny()\n");
+  // An expression after `export default` continues onto the next line, as it does in
+  // a module.
+  expect_output("export default x\n(y)", " exports.default= x\n(y)\n");
 }
 
 TEST(Modules, Exports) {
@@ -254,6 +298,75 @@ TEST(Modules, Exports) {
                 "module._export= (($)=>({a:$.a}))(\n\nrequire(\"m\"));\nz;\n\n");
   expect_output("export default 42", " exports.default= 42\n");
   expect_error("export default;", "SyntaxError: Unexpected token", 1, 15);
+  expect_error("export default export", "SyntaxError: Unexpected token", 1, 21);
+  // Every name but default, or the whole module under one name.
+  expect_output("export * from './x.js';",
+                "module._export= (({default:$,...$$})=>$$)(require('./x.js'));\n");
+  expect_output("export*from\"./x.js\"",
+                "module._export=(({default:$,...$$})=>$$)(require(\"./x.js\"))\n");
+  expect_output("export * as ns from './x.js';", "module._export= {ns:require('./x.js')};\n");
+  expect_output("export * as \"a-b\" from 'x';", "module._export= {\"a-b\":require('x')};\n");
+  expect_output("export * as default from 'x';", "module._export= {default:require('x')};\n");
+  expect_output("export * from 'x' with { type: 'js' };",
+                "module._export= (({default:$,...$$})=>$$)(require('x'));\n");
+  expect_error("export * ns from 'x';", "SyntaxError: Unexpected token", 1, 11);
+  expect_error("export * from x;", "SyntaxError: Unexpected token", 1, 15);
+  expect_error("export * as default from 'x'; export default 1;", "SyntaxError: Unexpected token",
+               1, 44);
+  // Any value and any anonymous declaration after export default, in place.
+  expect_output("export default function () {}", " exports.default= function () {}\n");
+  expect_output("export default function* () {}", " exports.default= function* () {}\n");
+  expect_output("export default async function () {}", " exports.default= async function () {}\n");
+  expect_output("export default async () => 1;", " exports.default= async () => 1;\n");
+  expect_output("export default (a, b) => a + b;", " exports.default= (a, b) => a + b;\n");
+  expect_output("export default class {}", " exports.default= class {}\n");
+  expect_output("export default class extends B { m() {} }",
+                " exports.default= class extends B { m() {} }\n");
+  expect_output("export default typeof X === 'function' ? a : b;",
+                " exports.default= typeof X === 'function' ? a : b;\n");
+  expect_output("export default 'x';", " exports.default= 'x';\n");
+  expect_output("export default -1;", " exports.default= -1;\n");
+  expect_output("export default `t${a}`;", " exports.default= `t${a}`;\n");
+  expect_output("export default import.meta;", " exports.default= import.meta;\n");
+  expect_output("export default function* g() {}",
+                " /*export*/ function* g() {}\nexports.default=g;\n");
+  expect_output("export default async function* g() {}",
+                " /*export*/ async function* g() {}\nexports.default=g;\n");
+  // A field stays refused in an anonymous class.
+  expect_error("export default class { x = 1; }", "SyntaxError: Unexpected token", 1, 24);
+  // Generators and async generators are exported by name.
+  expect_output("export function* g() {}", "/*export*/ function* g() {}\nexports.g=g;\n");
+  expect_output("export async function* g() {}",
+                "/*export*/ async function* g() {}\nexports.g=g;\n");
+  expect_error("export function* () {}", "SyntaxError: Unexpected token", 1, 18);
+  // Every name a declaration binds.
+  expect_output("export var a = 1, b = 2;",
+                "/*export*/ var a = 1, b = 2;\nexports.a=a;\nexports.b=b;\n");
+  expect_output("export let a, b;", "/*export*/ let a, b;\nexports.a=a;\nexports.b=b;\n");
+  expect_output("export const {p, q: [r], ...rest} = o;",
+                "/*export*/ const {p, q: [r], ...rest} = o;\nexports.p=p;\nexports.r=r;\n"
+                "exports.rest=rest;\n");
+  expect_output("export const [x, , y = 1] = arr;",
+                "/*export*/ const [x, , y = 1] = arr;\nexports.x=x;\nexports.y=y;\n");
+  expect_output("export const {[k]: a = f(1, 2), 'q': {b}, class: c} = o;",
+                "/*export*/ const {[k]: a = f(1, 2), 'q': {b}, class: c} = o;\n"
+                "exports.a=a;\nexports.b=b;\nexports.c=c;\n");
+  expect_output("export const f = (a, b) => a, g = function () { return [1, 2]; };",
+                "/*export*/ const f = (a, b) => a, g = function () { return [1, 2]; };\n"
+                "exports.f=f;\nexports.g=g;\n");
+  // Without semicolons: the line break ends the declaration where the next line cannot
+  // continue it.
+  expect_output("export let a = 1\nb = 2, c", "/*export*/ let a = 1\nb = 2, c\nexports.a=a;\n");
+  expect_output("export let a = b\n(c), d",
+                "/*export*/ let a = b\n(c), d\nexports.a=a;\nexports.d=d;\n");
+  expect_error("export const {a: 1} = o;", "SyntaxError: Unexpected token", 1, 18);
+  expect_error("export let 1;", "SyntaxError: Unexpected token", 1, 12);
+  // Keywords and strings as the exported names.
+  expect_output("export { _f as function, v as \"a-b\" };",
+                "module._export= {   function:_f,   \"a-b\":v };\n");
+  expect_output("export { \"a-b\" as ab, if } from 'm';",
+                "module._export= (($)=>({   ab:$[\"a-b\"], if:$.if }))(  require('m'));\n");
+  expect_error("export { if };", "SyntaxError: Unexpected token", 1, 11);
   expect_error("export default a; export default b;", "SyntaxError: Unexpected token", 1, 32);
 }
 
@@ -275,6 +388,42 @@ TEST(Classes, FieldsAndEvents) {
   expect_error("class A { static x = 1; }", "SyntaxError: Unexpected token", 1, 20);
 }
 
+TEST(Classes, MemberNames) {
+  // Any word is a method name; fields keep their names.
+  expect_output("class A { import() {} if() {} static() {} return() {} default() {} }",
+                "class A { import() {} if() {} static() {} return() {} default() {} }\n");
+  expect_output("class A { static static() {} get static() {} async() {} *class() {} 3() {} }",
+                "class A { static static() {} get static() {} async() {} *class() {} 3() {} }\n");
+  // Computed members are methods.
+  expect_output("class A { [Symbol.iterator]() {} *[Symbol.iterator]() {} async [k]() {} }",
+                "class A { [Symbol.iterator]() {} *[Symbol.iterator]() {} async [k]() {} }\n");
+  expect_output("class A { get [k]() {} set [k](v) {} static [k]() {} static get [k]() {} }",
+                "class A { get [k]() {} set [k](v) {} static [k]() {} static get [k]() {} }\n");
+  // Out of the dialect, with the same messages as before.
+  expect_error("class A { [k] = 1; }", "SyntaxError: Unexpected token", 1, 15);
+  expect_error("class A { if = 1; }", "SyntaxError: Unexpected token", 1, 12);
+  expect_error("class A { static x; }", "SyntaxError: Unexpected token", 1, 19);
+  expect_error("class A { #x = 1; }", "SyntaxError: Unexpected token", 1, 11);
+  expect_error("class A { static { } }", "SyntaxError: Unexpected token", 1, 18);
+  expect_error("class A { get [k](x) {} }", "Syntax error, define property accessor", 1, 19);
+  expect_error("static x = 1;", "SyntaxError: Unexpected token", 1, 6);
+  expect_output("var static, public;", "var static, public;\n");
+}
+
+// Keywords as object keys, method names and destructuring keys.
+TEST(Passthrough, KeywordsAsKeys) {
+  expect_output("h('div', {class: 'x', import: 1, export: 2, if: 3, static: 4, extends: 5});",
+                "h('div', {class: 'x', import: 1, export: 2, if: 3, static: 4, extends: 5});\n");
+  expect_output("o = { class() {}, get static() {}, if() {}, *import() {}, async export() {} }",
+                "o = { class() {}, get static() {}, if() {}, *import() {}, async export() {} }\n");
+  expect_output("let { class: klass, extends: base } = props;",
+                "let { class: klass, extends: base } = props;\n");
+  expect_output("function f({ if: a, default: b }) {}", "function f({ if: a, default: b }) {}\n");
+  // In a block the keyword stays a statement.
+  expect_output("{ if (a) {} }", "{ if (a) {} }\n");
+  expect_output("f(() => { if (a) /x/.test(s) })", "f(() => { if (a) /x/.test(s) })\n");
+}
+
 // ---- markup ----
 
 TEST(Markup, Elements) {
@@ -287,6 +436,15 @@ TEST(Markup, Elements) {
   expect_output_jsx("x = <List vdata={rows}/>",
                     "x = {vx:0,v:[List, [],[],[[\"vdata\"],0,{rows}]]}\n");
   expect_output("x = a <b", "x = a <b\n");
+  // A space before __vx( only where the output ends in a word; whitespace that stands
+  // there is kept as written.
+  expect_output_jsx("function f(){return<vx:S/>}", "function f(){return __vx(S,[])}\n");
+  expect_output_jsx("function f(){return <vx:S/>}", "function f(){return __vx(S,[])}\n");
+  expect_output_jsx("function f(){return  <vx:S/>}", "function f(){return  __vx(S,[])}\n");
+  expect_output_jsx("function f(){return\t<vx:S/>}", "function f(){return\t__vx(S,[])}\n");
+  expect_output_jsx("x = typeof<vx:S/>", "x = typeof __vx(S,[])\n");
+  expect_output_jsx("x=<vx:S/>", "x=__vx(S,[])\n");
+  expect_output_jsx("export default<vx:S/>", " exports.default=__vx(S,[])\n");
   expect_error_jsx("x = <a b=1 b=2/>", "Xml Syntax error, attribute repeat: b", 1, 13);
   expect_error_jsx("x = <a></b>", "Xml Syntax error, The end of the unknown, <a> ... </b>", 1, 11);
   expect_error_jsx("x = <vx:A></vx:A>", "View xml component cannot have child views.", 1, 10);
@@ -316,6 +474,17 @@ TEST(Lines, LineFeedInEveryGapOfEveryRewrittenStatement) {
       {"export { a as b , c } from './m' ;", false},
       {"export default { name : 'x' } ;", false},
       {"export default class App extends View { }", false},
+      {"export * from './m' ;", false},
+      {"export * as ns from './m' ;", false},
+      {"export const { p , q : [ r ] , ... rest } = o , s = 1 ;", false},
+      {"export function * g ( ) { }", false},
+      {"export default async function * ( ) { }", false},
+      {"import d , * as ns from 'm' ;", false},
+      {"import data from './d.json' with { type : 'json' } ;", false},
+      {"import { \"a-b\" as ab , function as f } from 'm' ;", false},
+      {"export { v as \"a-b\" , w as function } ;", false},
+      {"class Q { [ k ] ( ) { } get [ k ] ( ) { } static * [ k ] ( ) { } }", false},
+      {"o = { class : 1 , if ( ) { } , get static ( ) { } } ;", false},
       {"class P { count = 0 ; t = 'a' + b ; }", false},
       {"class P { event onTap ; get s ( ) { return 1 ; } set s ( v ) { } }", false},
       {"class P { static async * g ( ) { } }", false},

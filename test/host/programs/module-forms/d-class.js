@@ -1,0 +1,3 @@
+export default class {
+  name() { return 'anonymous class'; }
+}

@@ -1,0 +1,2 @@
+const X = function () {};
+export default typeof X === 'function' ? 'a' : 'b';

@@ -1,0 +1,1 @@
+export default function* () { yield 1; yield 2; }
