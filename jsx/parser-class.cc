@@ -1,19 +1,12 @@
 // Class declarations: members are checked and copied through; a field with an
 // initialiser becomes a comment in place and its initialiser moves into an
 // __extend(...) block of the trailer; `event onX;` expands into three accessors.
+#include "jsx/ascii.h"
 #include "jsx/parser.h"
 
 namespace nubrix {
 
 namespace {
-
-bool is_method_name(uint32_t t) {
-  return t == STRING_LITERAL || is_identifier_like(t);
-}
-
-bool is_event_name_start(uint16_t c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$';
-}
 
 // The three generated members for `event onX;`, concatenated without separators.
 String16 event_accessors(const String16& x) {
@@ -82,17 +75,6 @@ void Parser::parse_class_body(MemberDataExpression* record) {
       case SEMICOLON:
         write(T_SEMICOLON);
         continue;
-      case STRING_LITERAL:
-      case IDENTIFIER:
-      case AS:
-      case FROM:
-      case OF:
-        if (peek_type() == LPAREN) {
-          parse_method();
-        } else {
-          parse_field(record);
-        }
-        continue;
       case EVENT:
         parse_event();
         continue;
@@ -117,22 +99,28 @@ void Parser::parse_class_body(MemberDataExpression* record) {
         if (m == MUL) {
           write(T_MUL);
           next_member();
-          if (!is_method_name(type())) syntax_error();
+          if (!is_name(type(), NAME_METHOD)) syntax_error();
           parse_method();
           continue;
         }
-        if (!is_method_name(m)) syntax_error();
+        if (!is_name(m, NAME_METHOD)) syntax_error();
         parse_method();
         continue;
       }
       case MUL:
         write(T_MUL);
         next_member();
-        if (!is_method_name(type())) syntax_error();
+        if (!is_name(type(), NAME_METHOD)) syntax_error();
         parse_method();
         continue;
       default:
-        syntax_error();
+        if (!is_name(t, NAME_MEMBER)) syntax_error();
+        if (peek_type() == LPAREN) {
+          parse_method();
+        } else {
+          parse_field(record);
+        }
+        continue;
     }
   }
 }
@@ -156,7 +144,7 @@ void Parser::parse_method() {
 void Parser::parse_accessor(MemberDataExpression* record) {
   bool is_set = type() == SET;
   uint32_t next = peek_type();
-  if (next < STRING_LITERAL || next > SET) {
+  if (!is_name(next, NAME_AFTER_GET_SET)) {
     if (next == LPAREN) {
       parse_method();
     } else {
@@ -164,7 +152,7 @@ void Parser::parse_accessor(MemberDataExpression* record) {
     }
     return;
   }
-  if (!is_method_name(next)) {
+  if (!is_name(next, NAME_METHOD)) {
     parse_field(record);
     return;
   }
@@ -222,7 +210,7 @@ void Parser::parse_event() {
   next_member();
   if (type() != IDENTIFIER) syntax_error();
   const String16& name = val();
-  if (name.length() < 3 || name[0] != 'o' || name[1] != 'n' || !is_event_name_start(name[2])) {
+  if (name.length() < 3 || name[0] != 'o' || name[1] != 'n' || !is_name_start(name[2])) {
     raise_error("Syntax error, event name incorrect");
   }
   String16 text = event_accessors(name.substring(2, name.length()));
@@ -235,28 +223,16 @@ void Parser::parse_event() {
 //   count: 0,
 // },1);
 void Parser::write_class_fields(const MemberDataExpression& record) {
-  write(T_LF);
-  write(T___EXTEND);
-  write(T_LPAREN);
-  write(record.name);
-  write(T_PERIOD);
-  write(T_PROTOTYPE);
-  write(T_COMMA);
-  write(T_LBRACE);
-  write(T_LF);
+  // \n__extend(NAME.prototype,{\n   then the fields, then },1);
+  write(T_LF, T___EXTEND, T_LPAREN, record.name, T_PERIOD, T_PROTOTYPE, T_COMMA, T_LBRACE, T_LF);
   for (auto it = record.fields.begin(); it != record.fields.end(); ++it) {
-    write(T_TWO_SPACES);
-    write(it.key());
-    write(T_COLON);
+    //   KEY:CAPTURED,\n
+    write(T_TWO_SPACES, it.key(), T_COLON);
     for (const String16& piece : it.value()) write(piece);
-    write(T_COMMA);
-    write(T_LF);
+    write(T_COMMA, T_LF);
   }
-  write(T_RBRACE);
-  write(T_COMMA);
-  write(T_1);
-  write(T_RPAREN);
-  write(T_SEMICOLON);
+  // },1);
+  write(T_RBRACE, T_COMMA, T_1, T_RPAREN, T_SEMICOLON);
 }
 
 }  // namespace nubrix

@@ -1,20 +1,11 @@
 // Module syntax: every import becomes a `const` fed by require(), exported
 // declarations are marked in place, and the module trailer assigns `exports`.
+#include "jsx/ascii.h"
 #include "jsx/parser.h"
 
 namespace nubrix {
 
 namespace {
-
-// Names an import may bind (not `as`, not `from`).
-bool is_binding_name(uint32_t t) {
-  return t == IDENTIFIER || t == ASYNC || t == OF || t == EVENT || t == GET || t == SET;
-}
-
-bool is_name_unit(uint16_t c, bool first) {
-  bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-  return letter || c == '_' || c == '$' || (!first && c >= '0' && c <= '9');
-}
 
 // The binding name of a bare import: './list-item.view.jsx' gives list_item_view;
 // empty when the file name does not make a valid name ('./2d.js', '.hidden').
@@ -31,7 +22,7 @@ String16 derive_import_name(const String16& literal) {
   for (uint32_t i = 0; i < name.length(); i++) {
     uint16_t c = name[i];
     units[i] = (c == '.' || c == '-') ? '_' : c;
-    if (!is_name_unit(units[i], i == 0)) return String16();
+    if (!(i == 0 ? is_name_start(units[i]) : is_name_part(units[i]))) return String16();
   }
   return String16(units.data(), units.length());
 }
@@ -116,7 +107,7 @@ bool Parser::export_list_has_from() {
     probe.scan();
     uint32_t t = probe.peek_token()->type;
     if (t == RBRACE) break;
-    if (!(is_identifier_like(t) || t == DEFAULT || t == COMMA)) return false;
+    if (!is_name(t, NAME_EXPORT_LIST) && t != COMMA) return false;
   }
   probe.scan();
   return probe.peek_token()->type == FROM;
@@ -129,13 +120,8 @@ void Parser::parse_export_list() {
   bool reexport = export_list_has_from();
   flush_before();
   if (reexport) {
-    write(T_LPAREN);
-    write(T_LPAREN);
-    write(T_REEXPORT_PARAM);
-    write(T_RPAREN);
-    write(T_ASSIGN);
-    write(T_GT);
-    write(T_LPAREN);
+    // (($)=>(
+    write(T_LPAREN, T_LPAREN, T_REEXPORT_PARAM, T_RPAREN, T_ASSIGN, T_GT, T_LPAREN);
   }
   write_token(T_LBRACE);
   for (;;) {
@@ -147,7 +133,7 @@ void Parser::parse_export_list() {
       write_token(T_COMMA);
       continue;
     }
-    if (!is_identifier_like(t) && t != DEFAULT) syntax_error();
+    if (!is_name(t, NAME_EXPORT_LIST)) syntax_error();
     String16 name = val();
     String16 alias = name;
     bool renamed = false;
@@ -156,16 +142,13 @@ void Parser::parse_export_list() {
       flush_before();
       advance();
       flush_before();
-      if (!is_identifier_like(type()) && type() != DEFAULT) syntax_error();
+      if (!is_name(type(), NAME_EXPORT_LIST)) syntax_error();
       alias = val();
       renamed = true;
     }
     if (reexport) {
-      write(alias);
-      write(T_COLON);
-      write(T_REEXPORT_PARAM);
-      write(T_PERIOD);
-      write(name);
+      // ALIAS:$.NAME
+      write(alias, T_COLON, T_REEXPORT_PARAM, T_PERIOD, name);
     } else if (renamed) {
       write(alias);
       write(T_COLON);
@@ -176,9 +159,8 @@ void Parser::parse_export_list() {
   }
   write_token(T_RBRACE);
   if (reexport) {
-    write(T_RPAREN);
-    write(T_RPAREN);
-    write(T_LPAREN);
+    // ))(
+    write(T_RPAREN, T_RPAREN, T_LPAREN);
     advance();  // from
     flush_before();
     advance();
@@ -227,14 +209,13 @@ void Parser::write_require_call() {
 // import * as path from 'path';            ->  const  path = require('path');
 // import {join, dirname} from 'path';      ->  const {join, dirname} = require('path');
 // import 'util/my-tools.js' as tools;      ->  const  tools = require('util/my-tools.js');
-// import './list-item.view.jsx';           ->  const list_item_view =
-// require('./list-item.view.jsx') ; import './2d.js';                        ->  require('./2d.js')
-// ;
+// import './list-item.view.jsx';           ->  const list_item_view = require('./list-item.view.jsx') ;
+// import './2d.js';                        ->  require('./2d.js') ;
 void Parser::parse_import() {
   String16 keyword = val();
   advance();
   uint32_t t = type();
-  if (is_binding_name(t)) {
+  if (is_name(t, NAME_BINDING)) {
     write(T_CONST);
     flush_before();
     String16 name = val();
@@ -250,10 +231,8 @@ void Parser::parse_import() {
     } else if (type() == COMMA) {
       keep_line_feeds();
       expect(T_LBRACE, LBRACE);
-      write(T_DEFAULT);
-      write(T_COLON);
-      write(name);
-      write(T_COMMA);
+      // default:NAME,
+      write(T_DEFAULT, T_COLON, name, T_COMMA);
       parse_import_names();
       expect(T_RBRACE, FROM);
       expect(T_ASSIGN, STRING_LITERAL);
@@ -268,7 +247,7 @@ void Parser::parse_import() {
       keep_line_feeds();  // the blank before `*` is not written
       expect(T_CONST, AS);
       advance();
-      if (!is_binding_name(type())) syntax_error();
+      if (!is_name(type(), NAME_BINDING)) syntax_error();
       pass_through();
     } else {
       write(T_CONST);
@@ -292,7 +271,7 @@ void Parser::parse_import() {
       flush_before();
       advance();
       flush_before();
-      if (!is_binding_name(peek_type())) {
+      if (!is_name(peek_type(), NAME_BINDING)) {
         advance();
         syntax_error();
       }
@@ -301,25 +280,17 @@ void Parser::parse_import() {
       write(T_ASSIGN);
       advance();
       flush_before();
-      write(T_REQUIRE);
-      write(T_LPAREN);
-      write(specifier);
-      write(T_RPAREN);
+      // require(SPEC)
+      write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
       return;
     }
     String16 name = derive_import_name(specifier);
     if (!name.is_empty()) {
-      write(T_CONST);
-      write(T_SPACE);
-      write(name);
-      write(T_SPACE);
-      write(T_ASSIGN);
-      write(T_SPACE);
+      // "const NAME = "
+      write(T_CONST, T_SPACE, name, T_SPACE, T_ASSIGN, T_SPACE);
     }
-    write(T_REQUIRE);
-    write(T_LPAREN);
-    write(specifier);
-    write(T_RPAREN);
+    // require(SPEC)
+    write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
     flush_before();
     return;
   }
@@ -340,20 +311,12 @@ void Parser::write_trailer() {
     if (record.fields.length()) write_class_fields(record);
   }
   for (const String16& name : export_names) {
-    write(T_LF);
-    write(T_EXPORTS);
-    write(T_PERIOD);
-    write(name);
-    write(T_ASSIGN);
-    write(name);
-    write(T_SEMICOLON);
+    // \nexports.NAME=NAME;
+    write(T_LF, T_EXPORTS, T_PERIOD, name, T_ASSIGN, name, T_SEMICOLON);
   }
   if (default_exported && !default_export_name.is_empty()) {
-    write(T_LF);
-    write(T_EXPORTS_DEFAULT);
-    write(T_ASSIGN);
-    write(default_export_name);
-    write(T_SEMICOLON);
+    // \nexports.default=NAME;
+    write(T_LF, T_EXPORTS_DEFAULT, T_ASSIGN, default_export_name, T_SEMICOLON);
   }
   write(T_LF);
 }

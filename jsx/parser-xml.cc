@@ -1,11 +1,11 @@
 // View markup in .jsx sources becomes plain values for the view runtime:
 //   <br/>                        ->  {vx:0,v:[br,[],[]]}
 //   <div class="box">Hi ${n}</div> ->  {vx:0,v:[div, [[["class"],0,"box"]],[{vx:2,v:"Hi "},(n)]]}
-//   <ui:Button title=%{u.name}/>  ->  {vx:1,v:[ui,Button,
-//   [[["title"],3,($,ctr)=>{return(u.name)}]],[]]} <vx:Item key="a"/>            ->  __vx(Item,
-//   [[["key"],0,"a"]])
+//   <ui:Button title=%{u.name}/>  ->  {vx:1,v:[ui,Button, [[["title"],3,($,ctr)=>{return(u.name)}]],[]]}
+//   <vx:Item key="a"/>            ->  __vx(Item, [[["key"],0,"a"]])
 // Line breaks of the markup are written between the generated pieces, outside the
 // strings, so every line keeps its place.
+#include "jsx/ascii.h"
 #include "jsx/parser.h"
 #include "utils/error.h"
 
@@ -13,17 +13,9 @@ namespace nubrix {
 
 namespace {
 
-bool is_space(int32_t c) {
-  return c == ' ' || (c >= 9 && c <= 13);
-}
-
-bool is_hex_unit(int32_t c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 bool has_non_space(const String16& s) {
   for (uint32_t i = 0; i < s.length(); i++)
-    if (!is_space(s[i])) return true;
+    if (!is_blank(s[i])) return true;
   return false;
 }
 
@@ -47,14 +39,8 @@ bool is_reserved_word(const String16& dotted) {
 
 // `{vx:K,v:[` for element kind K.
 void Parser::write_element_head(Text kind) {
-  write(T_LBRACE);
-  write(T_VX);
-  write(T_COLON);
-  write(kind);
-  write(T_COMMA);
-  write(T_V);
-  write(T_COLON);
-  write(T_LBRACK);
+  // {vx:K,v:[
+  write(T_LBRACE, T_VX, T_COLON, kind, T_COMMA, T_V, T_COLON, T_LBRACK);
 }
 
 bool Parser::is_reserved_name(const String16& name) {
@@ -107,16 +93,12 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
     String16 prefix = tag.substring(0, (uint32_t)colon);
     String16 name = tag.substring((uint32_t)colon + 1, tag.length());
     if (component) {
-      write(T___VX);
-      write(T_LPAREN);
-      write(name);
-      write(T_COMMA);
+      // __vx(NAME,
+      write(T___VX, T_LPAREN, name, T_COMMA);
     } else {
       write_element_head(T_1);
-      write(prefix);
-      write(T_COMMA);
-      write(name);
-      write(T_COMMA);
+      // P,NAME,
+      write(prefix, T_COMMA, name, T_COMMA);
     }
   } else {
     write_element_head(T_0);
@@ -160,7 +142,7 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
 }
 
 void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
-  if (!is_attribute_name(type())) {
+  if (!is_name(type(), NAME_ATTRIBUTE)) {
     write(T_LBRACK);
     write(T_RBRACK);
     return;
@@ -189,7 +171,7 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
       if (type() != PERIOD) break;
       advance();
       flush_before();
-      if (!is_attribute_name(type())) raise_error("Xml Syntax error");
+      if (!is_name(type(), NAME_ATTRIBUTE)) raise_error("Xml Syntax error");
       write(T_COMMA);
     }
     write(T_RBRACK);
@@ -214,14 +196,12 @@ void Parser::parse_xml_attributes(BasicStringBuilder& vdata) {
       advance();
       spaced = cur()->has_before();
     } else {
-      write(T_0);
-      write(T_COMMA);
-      write(T_QUOTE);
-      write(T_QUOTE);
+      // 0,""
+      write(T_0, T_COMMA, T_QUOTE, T_QUOTE);
     }
     write(T_RBRACK);
     out = saved;
-    if (!is_attribute_name(type())) break;
+    if (!is_name(type(), NAME_ATTRIBUTE)) break;
     if (!to_side) write(T_COMMA);
     if (!spaced) raise_error("Xml Syntax error");
     flush_before();
@@ -274,17 +254,10 @@ void Parser::parse_xml_children(const String16& tag) {
     if (!text.is_empty()) {
       if (!collapsing || has_non_space(text)) {
         comma();
-        write(T_LBRACE);
-        write(T_VX);
-        write(T_COLON);
-        write(T_2);
-        write(T_COMMA);
-        write(T_V);
-        write(T_COLON);
-        write(T_QUOTE);
+        // {vx:2,v:"TEXT"}
+        write(T_LBRACE, T_VX, T_COLON, T_2, T_COMMA, T_V, T_COLON, T_QUOTE);
         write_moved(text);
-        write(T_QUOTE);
-        write(T_RBRACE);
+        write(T_QUOTE, T_RBRACE);
       }
       text = String16();
     }
@@ -349,23 +322,13 @@ void Parser::parse_xml_children(const String16& tag) {
         parse_group(RBRACE);
         write(T_RPAREN);
       } else {
-        write(T_LBRACE);
-        write(T_VX);
-        write(T_COLON);
-        write(T_3);
-        write(T_COMMA);
-        write(T_V);
-        write(T_COLON);
-        write(T_BINDING_FN);
-        write(T_LPAREN);
+        // {vx:3,v:($,ctr)=>{return(EXPR)}   and for %%{ also ,m:1   then }
+        write(T_LBRACE, T_VX, T_COLON, T_3, T_COMMA, T_V, T_COLON, T_BINDING_FN, T_LPAREN);
         parse_group(RBRACE);
-        write(T_RPAREN);
-        write(T_RBRACE);
+        write(T_RPAREN, T_RBRACE);
         if (t == PERCENT_PERCENT_BRACE) {
-          write(T_COMMA);
-          write(T_M);
-          write(T_COLON);
-          write(T_1);
+          // ,m:1
+          write(T_COMMA, T_M, T_COLON, T_1);
         }
         write(T_RBRACE);
       }
@@ -392,11 +355,11 @@ void Parser::parse_xml_children(const String16& tag) {
     // Plain text up to the next '<', '$', '%' or '@'.
     while (s->ch != -1 && s->ch != '<' && s->ch != '$' && s->ch != '%' && s->ch != '@') {
       int32_t u = s->ch;
-      if (is_space(u)) {
+      if (is_blank(u)) {
         if (collapsing) {
           text.push((uint16_t)' ');
           bool leading = true;
-          while (is_space(s->ch)) {
+          while (is_blank(s->ch)) {
             if (!(leading && s->ch == ' ')) space.push((uint16_t)s->ch);
             leading = false;
             s->advance();
@@ -427,7 +390,7 @@ void Parser::parse_xml_children(const String16& tag) {
         // The text lands in a string literal: only escapes JavaScript accepts there
         // (no octal escapes, \x with two hex digits).
         int32_t e = s->ch;
-        bool hex2 = e == 'x' && is_hex_unit(s->peek()) && is_hex_unit(s->peek(2));
+        bool hex2 = e == 'x' && is_hex(s->peek()) && is_hex(s->peek(2));
         if ((e == 'x' && !hex2) || (e >= '1' && e <= '9') ||
             (e == '0' && s->peek() >= '0' && s->peek() <= '9') || !s->read_escape(text)) {
           raise_error("Xml Syntax error");

@@ -1,6 +1,7 @@
 #include "jsx/parser.h"
 
 #include "utils/codec.h"
+#include "utils/console.h"
 #include "utils/error.h"
 
 namespace nubrix {
@@ -64,7 +65,17 @@ void Parser::keep_line_feeds() {
     if (is_line_break_unit(before[i])) write(T_LF);
   }
   t->before = String16();
+  check_line();
 }
+
+#if NUBRIX_CHECKS
+void Parser::line_drift() {
+  TokenData* t = cur();
+  fatal(__FILE__, __LINE__, __func__,
+        "line invariant: %s at line:%d, pos:%d, %s is written on output line %lld",
+        token_name(t->type), t->line + 1, (int)t->end, path.c_str(), (long long)lines_written + 1);
+}
+#endif
 
 void Parser::flush_before_text() {
   TokenData* t = scanner->current;
@@ -99,6 +110,7 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
     target->push(text);
     return;
   }
+  count_lines(text);
   if (keep) capture.push(text);
   flush_pending();
   // Only the copy inside the comment in the main output needs defusing.
@@ -179,7 +191,7 @@ void Parser::parse_element() {
 void Parser::dispatch(bool after_if) {
   uint32_t t = type();
   // After a period every keyword is a property name: `x.class`, `p.import(...)`.
-  if (t >= IDENTIFIER && t <= STATIC && scanner->previous_type == PERIOD) {
+  if (is_name(t, NAME_PROPERTY) && scanner->previous_type == PERIOD) {
     pass_through();
     return;
   }
@@ -270,7 +282,7 @@ void Parser::dispatch(bool after_if) {
     default:
       break;
   }
-  if ((t >= COLON && t <= ASSIGN_MOD) || (t >= OR && t <= GTE) || t == NOT || t == BIT_NOT) {
+  if (is_table_operator(t)) {
     write_token((Text)operator_text(t));
     return;
   }
@@ -307,9 +319,8 @@ bool Parser::expression_may_start(bool after_if) const {
   if (p == RBRACE) return scanner->previous_start != expression_brace_start;
   // ILLEGAL and SHEBANG stand before the first token of the file only: an
   // expression may start there too.
-  if (p == LPAREN || p == LBRACK || (p >= LBRACE && p <= CONDITIONAL) ||
-      (p >= ASSIGN && p <= TYPEOF) || p == OF || p == RETURN || p == ELSE || p == DEFAULT ||
-      p == ILLEGAL || p == SHEBANG) {
+  if (p == LPAREN || p == LBRACK || expects_operand_after(p) || p == OF || p == RETURN ||
+      p == ELSE || p == DEFAULT || p == ILLEGAL || p == SHEBANG) {
     return true;
   }
   if (p == IDENTIFIER) return previous_word_is(kOperandKeywords);
@@ -411,8 +422,6 @@ void Parser::parse_object_literal() {
     uint32_t t = type();
     // Markup and markup comments are refused inside attribute values.
     if (t == EOS || t == XML_ELEMENT_TAG || t == XML_COMMENT) syntax_error();
-    bool key_like = (t >= IDENTIFIER && t <= STATIC) || t == INSTANCEOF || t == IN || t == TYPEOF ||
-                    t == STRING_LITERAL || t == NUMBER_LITERAL;
     if (state == KEY) {
       if (t == RBRACE) break;
       if (t == PERIOD) {
@@ -439,15 +448,14 @@ void Parser::parse_object_literal() {
         write_token(T_MUL);
         continue;
       }
-      if (!key_like) raise_error("Xml Syntax error");
+      if (!is_name(t, NAME_KEY)) raise_error("Xml Syntax error");
       write_value();
       uint32_t next = peek_type();
       bool prefix = (t == GET || t == SET || t == ASYNC) &&
-                    (next == LBRACK || next == MUL || next == STRING_LITERAL ||
-                     next == NUMBER_LITERAL || (next >= IDENTIFIER && next <= STATIC));
+                    (next == LBRACK || next == MUL || is_name(next, NAME_PREFIXED_KEY));
       if (prefix) continue;  // get/set/async before a method name
       const String16& name = val();
-      shorthand_ok = (t == IDENTIFIER || is_identifier_like(t)) && !is_reserved_name(name);
+      shorthand_ok = is_identifier_like(t) && !is_reserved_name(name);
       state = AFTER_KEY;
       continue;
     }
@@ -689,7 +697,7 @@ void Parser::parse_postfix() {
 void Parser::parse_operator_tail() {
   for (;;) {
     uint32_t next = peek_type();
-    if (next >= ASSIGN && next <= ASSIGN_MOD) {
+    if (is_assignment(next)) {
       advance();
       syntax_error();
     }
@@ -707,7 +715,7 @@ void Parser::parse_operator_tail() {
       continue;
     }
     if (in_attribute_value) return;
-    if (next >= OR && next <= IN) {
+    if (is_binary_operator(next)) {
       advance();
       flush_before();
       if (next == INSTANCEOF || next == IN) {

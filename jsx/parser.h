@@ -16,6 +16,7 @@
 #include "jsx/scanner.h"
 #include "jsx/token.h"
 #include "utils/buffer.h"
+#include "utils/check.h"
 #include "utils/map.h"
 #include "utils/string-builder.h"
 #include "utils/string.h"
@@ -61,6 +62,14 @@ class Parser : public Object {
     push_to(out, text);
   }
   void write(Text entry) { write(texts[entry]); }
+  // A sequence of table entries and strings, written one after the other; the comment
+  // above a call spells what it writes.
+  template <typename First, typename Second, typename... Rest>
+  void write(const First& first, const Second& second, const Rest&... rest) {
+    write(first);
+    write(second);
+    (write(rest), ...);
+  }
   void write_moved(String16& text);
   // Writes to `out` only, never to the capture (used to close and reopen the comment
   // around a captured markup comment).
@@ -77,6 +86,7 @@ class Parser : public Object {
   // Writes the value of the current token.
   void write_value() {
     TokenData* t = cur();
+    if (!t->has_before()) check_line();
     if (t->value_is_range && direct()) {
       emit_source(t->value_from, t->value_to);
     } else {
@@ -91,6 +101,7 @@ class Parser : public Object {
   bool direct() const { return !capturing && out == &main_output; }
   void emit_source(uint32_t from, uint32_t to) {
     if (to <= from) return;
+    count_lines(source_text.data() + from, to - from);
     if (pending_to == from && pending_to > pending_from) {
       pending_to = to;
       return;
@@ -107,12 +118,42 @@ class Parser : public Object {
     pending_from = pending_to = 0;
   }
   void push_to(BasicStringBuilder* b, const String16& s) {
-    if (b == &main_output) flush_pending();
+    if (b == &main_output) {
+      flush_pending();
+      count_lines(s);
+    }
     b->push(s);
   }
   void push_moved_to(BasicStringBuilder* b, String16& s) {
-    if (b == &main_output) flush_pending();
+    if (b == &main_output) {
+      flush_pending();
+      count_lines(s);
+    }
     b->push_move(s);
+  }
+
+  // The line invariant: when a token reaches the main output, the output holds exactly
+  // as many line breaks (line feeds, U+2028, U+2029) as the source before the token, so the token stands on its own
+  // line. The checking builds count the line feeds of every piece of the main output
+  // (source ranges where they are emitted, other texts where they are pushed) and stop
+  // at the first token that drifts; other builds compile the count away.
+#if NUBRIX_CHECKS
+  void count_lines(const uint16_t* s, uint32_t n) {
+    for (uint32_t i = 0; i < n; i++) lines_written += is_line_break_unit(s[i]);
+  }
+  void check_line() {
+    // An ILLEGAL token never reaches the output: it stops the transpilation (an
+    // unterminated block comment's text even runs past the token's own line).
+    if (lines_written != (int64_t)cur()->line && cur()->type != ILLEGAL) line_drift();
+  }
+  [[noreturn]] void line_drift();
+  int64_t lines_written = 0;
+#else
+  void count_lines(const uint16_t*, uint32_t) {}
+  void check_line() {}
+#endif
+  void count_lines(const String16& s) {
+    count_lines(s.data(), s.length());
   }
   // While a field initialiser is captured, its text also stands in place inside a
   // block comment: that copy must never close the comment early, so a "*/" in it
@@ -123,9 +164,10 @@ class Parser : public Object {
     TokenData* t = scanner->current;
     if (t->before_is_range ? t->start == t->before_from : t->before.is_empty()) {
       t->before_is_range = false;
-      return;
+    } else {
+      flush_before_text();
     }
-    flush_before_text();
+    check_line();
   }
   void flush_before_text();
   // Drops the current token's `before` but keeps its line feeds, so later lines stay
@@ -135,16 +177,24 @@ class Parser : public Object {
     flush_before();
     write_value();
   }
-  uint32_t advance() { return scanner->next(); }
+  uint32_t advance() {
+    return scanner->next();
+  }
   // Writes the entry, advances, flushes and requires the new token to be `type`.
   void expect(Text entry, uint32_t type);
   [[noreturn]] void syntax_error();
   [[noreturn]] void raise_error(const char* message);
   [[noreturn]] void raise_error(const String& message);
 
-  uint32_t type() const { return scanner->current->type; }
-  uint32_t peek_type() const { return scanner->peek_token()->type; }
-  TokenData* cur() const { return scanner->current; }
+  uint32_t type() const {
+    return scanner->current->type;
+  }
+  uint32_t peek_type() const {
+    return scanner->peek_token()->type;
+  }
+  TokenData* cur() const {
+    return scanner->current;
+  }
 
   // ---- core ----
   void parse_element();
@@ -152,7 +202,9 @@ class Parser : public Object {
   // A bracket group; `block` tells whether its content is a statement list (a block or
   // a function body), which decides how a `{` or a `function` directly inside reads.
   void parse_group(uint32_t close, bool block);
-  void parse_group(uint32_t close) { parse_group(close, close == RBRACE); }
+  void parse_group(uint32_t close) {
+    parse_group(close, close == RBRACE);
+  }
   void parse_if();
   void parse_template();
   bool expression_may_start(bool after_if) const;
@@ -168,7 +220,9 @@ class Parser : public Object {
   void parse_object_literal();
   static bool is_reserved_name(const String16& name);
   void enter_nesting();
-  void leave_nesting() { nesting--; }
+  void leave_nesting() {
+    nesting--;
+  }
 
   // ---- restricted expression reader ----
   void parse_operand();
@@ -206,9 +260,6 @@ class Parser : public Object {
   void parse_xml_attributes(BasicStringBuilder& vdata);
   void parse_xml_binding(bool double_percent);
   void parse_xml_children(const String16& tag);
-  bool is_attribute_name(uint32_t t) const {
-    return t == INSTANCEOF || t == IN || t == TYPEOF || (t >= IDENTIFIER && t <= SET);
-  }
 
   Scanner* scanner;
   BasicStringBuilder* out;
@@ -222,10 +273,10 @@ class Parser : public Object {
   int32_t nesting = 0;
   bool is_jsx;
   bool capturing = false;
-  bool comment_last_star = false;
-  bool in_field_comment = true;  // captured text also stands inside the field's comment
+  bool comment_last_star = false;  // the in-place comment copy ends with '*'
+  bool in_field_comment = true;    // captured text also stands inside the field's comment
   uint32_t pending_from = 0;
-  uint32_t pending_to = 0;  // the in-place comment copy ends with '*'
+  uint32_t pending_to = 0;
   bool in_attribute_value = false;
   // Set after the `)` of an `if`, `while`, `for` or `with` head, for the one token
   // that follows.

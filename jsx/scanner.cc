@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "jsx/ascii.h"
 #include "jsx/unicode-id.h"
 
 namespace nubrix {
@@ -31,31 +32,6 @@ const uint8_t kOneCharTokens[128] = {
 
 namespace {
 
-inline bool is_letter(int32_t c) {
-  return c >= 0 && (uint32_t)((c | 0x20) - 0x61) <= 25;
-}
-inline bool is_digit(int32_t c) {
-  return c >= '0' && c <= '9';
-}
-inline bool is_name_start(int32_t c) {
-  return is_letter(c) || c == '_' || c == '$';
-}
-// Units that may continue a name: letters, digits, '_' and '$'.
-const bool kNamePart[128] = {
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0,
-    0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 1,
-    0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
-
-inline bool is_name_part(int32_t c) {
-  return is_name_start(c) || is_digit(c);
-}
-inline bool is_hex(int32_t c) {
-  return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-inline bool is_blank(int32_t c) {
-  return c >= 0 && c <= 32 && ((0x100003e00ull >> c) & 1);
-}
 // Whitespace above U+007F: the no-break space, the other space separators (Zs) and
 // U+FEFF.
 inline bool is_unicode_blank(int32_t c) {

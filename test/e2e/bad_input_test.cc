@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "golden/run_tool.h"
+#include "support/run_tool.h"
 #include "test/support/utf8_check.h"
 
 namespace fs = std::filesystem;

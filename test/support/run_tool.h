@@ -1,8 +1,8 @@
 // Helpers for the tests that run the built jsxc as a separate process: start a program
 // without a shell in a chosen working directory, collect its standard output and error
 // and its exit status, and small whole-file helpers.
-#ifndef NUBRIX_TEST_GOLDEN_RUN_TOOL_H
-#define NUBRIX_TEST_GOLDEN_RUN_TOOL_H
+#ifndef NUBRIX_TEST_SUPPORT_RUN_TOOL_H
+#define NUBRIX_TEST_SUPPORT_RUN_TOOL_H
 
 #include <fcntl.h>
 #include <poll.h>
