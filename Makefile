@@ -2,8 +2,13 @@
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 FUZZ_SECONDS ?= 30
+# The formatter is pinned to the version scripts/setup.sh installs, so every machine
+# formats alike.
+CLANG_FORMAT ?= clang-format-14
+FORMAT_FILES = $(wildcard utils/*.h utils/*.cc jsx/*.h jsx/*.cc tools/*.h tools/*.cc \
+  test/*/*.h test/*/*.cc bench/*.cc examples/*/*.h examples/*/*.cc)
 
-.PHONY: all setup build run test test-normal test-asan test-tsan fuzz bench format clean
+.PHONY: all setup build run test test-normal test-asan test-tsan fuzz bench format format-check clean
 
 all: build
 
@@ -48,8 +53,12 @@ bench: setup
 	$(CMAKE) --build build-bench -j $(JOBS)
 	@for b in build-bench/bench/*_bench; do echo "== $$b"; $$b; done
 
-format:
-	clang-format -i utils/*.h utils/*.cc jsx/*.h jsx/*.cc tools/*.cc tools/*.h test/*/*.cc bench/*.cc 2>/dev/null || true
+format: setup
+	$(CLANG_FORMAT) -i $(FORMAT_FILES)
+
+# Fails, naming each place, when a file is not formatted as `make format` would.
+format-check: setup
+	$(CLANG_FORMAT) --dry-run --Werror $(FORMAT_FILES)
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz build-bench

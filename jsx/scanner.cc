@@ -1,11 +1,10 @@
 #include "jsx/scanner.h"
 
-#include <emmintrin.h>
-
 #include <utility>
 
 #include "jsx/ascii.h"
 #include "jsx/unicode-id.h"
+#include "utils/simd.h"
 
 namespace nubrix {
 
@@ -113,6 +112,7 @@ uint32_t classify(const uint16_t* s, uint32_t n) {
 
 // Index of the first line terminator (LF, CR, U+2028, U+2029) at or after p (or n).
 uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
+#if NUBRIX_SSE2
   const __m128i lf = _mm_set1_epi16('\n');
   const __m128i cr = _mm_set1_epi16('\r');
   const __m128i one = _mm_set1_epi16(1);
@@ -125,20 +125,24 @@ uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
     if (m) return p + (uint32_t)__builtin_ctz((unsigned)m) / 2;
     p += 8;
   }
+#endif
   while (p < n && s[p] != '\n' && s[p] != '\r' && !is_line_break_unit(s[p])) p++;
   return p;
 }
 
+#if NUBRIX_SSE2
 // Set bits of a mask; line feeds are rare, so the loop usually does nothing.
 inline uint32_t count_bits(unsigned m) {
   uint32_t n = 0;
   for (; m; m &= m - 1) n++;
   return n;
 }
+#endif
 
 // Index of the first '*' at or after p (or n); line breaks (LF, U+2028, U+2029)
 // skipped on the way are added to `line_feeds`.
 uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
+#if NUBRIX_SSE2
   const __m128i star = _mm_set1_epi16('*');
   const __m128i lf = _mm_set1_epi16('\n');
   const __m128i one = _mm_set1_epi16(1);
@@ -156,6 +160,7 @@ uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_fee
     line_feeds += count_bits(f) / 2;
     p += 8;
   }
+#endif
   while (p < n && s[p] != '*') {
     if (is_line_break_unit(s[p])) line_feeds++;
     p++;

@@ -5,7 +5,7 @@ set -e
 need=""
 has_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in g++ cmake make pkg-config libuv1-dev libgtest-dev libgmock-dev libbenchmark-dev \
-           clang libclang-rt-dev nodejs npm; do
+           clang libclang-rt-dev clang-format-14 nodejs npm; do
   case "$pkg" in
     nodejs) command -v node >/dev/null 2>&1 && continue ;;
     npm) command -v npm >/dev/null 2>&1 && continue ;;

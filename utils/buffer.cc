@@ -14,6 +14,8 @@ void throw_length_overflow(uint64_t count) {
               (unsigned long long)count, kMaxLength);
 }
 
-void fatal_weak_resize() { fatal("utils/buffer", 96, "realloc", "Unreachable code"); }
+void fatal_weak_resize() {
+  fatal("utils/buffer", 96, "realloc", "Unreachable code");
+}
 
 }  // namespace nubrix

@@ -16,6 +16,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "utils/check.h"
 #include "utils/object.h"
 
 namespace nubrix {
@@ -275,11 +276,20 @@ class Array : public Object {
   [[nodiscard]] uint32_t capacity() const { return holder_.capacity(); }
   [[nodiscard]] T* data() const { return holder_.data(); }
   [[nodiscard]] bool is_null() const { return holder_.data() == nullptr; }
-  T& operator[](uint32_t i) { return holder_.data()[i]; }
-  const T& operator[](uint32_t i) const { return holder_.data()[i]; }
+  T& operator[](uint32_t i) {
+    NUBRIX_ASSERT(i < length_, "array index out of range");
+    return holder_.data()[i];
+  }
+  const T& operator[](uint32_t i) const {
+    NUBRIX_ASSERT(i < length_, "array index out of range");
+    return holder_.data()[i];
+  }
   T* begin() const { return holder_.data(); }
   T* end() const { return holder_.data() + length_; }
-  T& back() { return holder_.data()[length_ - 1]; }
+  T& back() {
+    NUBRIX_ASSERT(length_ > 0, "back() of an empty array");
+    return holder_.data()[length_ - 1];
+  }
 
   // Plain buffers only.
   [[nodiscard]] bool weak() const { return holder_.weak(); }

@@ -7,17 +7,16 @@
 // container limit before anything is allocated: a result that would be too long
 // throws the length Error instead of coming back short.
 //
-// The UTF-8 paths in both directions handle ASCII 16 units at a time with SSE2, which
-// every x86-64 processor has: a block whose units are all below 0x80 is widened or
+// The UTF-8 paths in both directions handle ASCII 16 units at a time with SSE2 where
+// the target has it (utils/simd.h; elsewhere the scalar loops do all): a block whose units are all below 0x80 is widened or
 // narrowed whole; otherwise the block is stored anyway, the position moves past its
 // ASCII prefix and one sequence is handled by the scalar code. The stores may run
 // ahead of the valid output, so they are made only while 16 units of room remain.
 #include "utils/codec.h"
 
-#include <emmintrin.h>
-
 #include "utils/console.h"
 #include "utils/map.h"
+#include "utils/simd.h"
 
 namespace nubrix {
 
@@ -131,6 +130,7 @@ inline uint32_t hex_value(uint8_t c) {
   return (uint8_t)kHexInput.value[c];
 }
 
+#if NUBRIX_SSE2
 // ---- SSE2 blocks ----------------------------------------------------------------
 
 inline __m128i load16(const void* p) {
@@ -155,6 +155,7 @@ inline void store_widened(uint32_t* o, __m128i v) {
   _mm_storeu_si128((__m128i*)(o + 8), _mm_unpacklo_epi16(hi, zero));
   _mm_storeu_si128((__m128i*)(o + 12), _mm_unpackhi_epi16(hi, zero));
 }
+#endif
 
 // ---- UTF-8 of units (the named encoding) --------------------------------------
 
@@ -192,10 +193,12 @@ inline char* put_utf8(char* o, uint32_t c) {
 uint64_t utf8_size(const uint8_t* s, uint32_t n) {
   uint64_t size = n;
   uint32_t i = 0;
+#if NUBRIX_SSE2
   for (; i + 16 <= n; i += 16) {
     uint32_t high = (uint32_t)_mm_movemask_epi8(load16(s + i));
     if (high) size += (uint32_t)__builtin_popcount(high);
   }
+#endif
   for (; i < n; i++) size += s[i] >> 7;
   return size;
 }
@@ -203,6 +206,7 @@ uint64_t utf8_size(const uint8_t* s, uint32_t n) {
 uint64_t utf8_size(const uint16_t* s, uint32_t n) {
   uint64_t size = n;
   uint32_t i = 0;
+#if NUBRIX_SSE2
   const __m128i above_7f = _mm_set1_epi16((short)0xFF80);
   const __m128i above_7ff = _mm_set1_epi16((short)0xF800);
   const __m128i zero = _mm_setzero_si128();
@@ -214,6 +218,7 @@ uint64_t utf8_size(const uint16_t* s, uint32_t n) {
     uint32_t fits = (uint32_t)_mm_movemask_epi8(_mm_packs_epi16(small, medium));
     if (fits != 0xFFFF) size += (uint32_t)__builtin_popcount(~fits & 0xFFFF);
   }
+#endif
   for (; i < n; i++) size += (s[i] >= 0x80) + (s[i] >= 0x800);
   return size;
 }
@@ -227,6 +232,7 @@ uint64_t utf8_size(const uint32_t* s, uint32_t n) {
 char* utf8_fill(const uint8_t* s, uint32_t n, char* o, const char* end) {
   uint32_t i = 0;
   while (i < n) {
+#if NUBRIX_SSE2
     if (i + 16 <= n && end - o >= 16) {
       __m128i v = load16(s + i);
       uint32_t high = (uint32_t)_mm_movemask_epi8(v);
@@ -240,6 +246,9 @@ char* utf8_fill(const uint8_t* s, uint32_t n, char* o, const char* end) {
       i += k;
       o += k;
     }
+#else
+    (void)end;
+#endif
     uint8_t b = s[i++];
     if (b < 0x80) {
       *o++ = (char)b;
@@ -257,10 +266,13 @@ char* utf8_fill(const uint8_t* s, uint32_t n, char* o, const char* end) {
 // surrogate pair into one four-byte sequence and writes a lone surrogate as U+FFFD.
 template <bool kLossless>
 char* utf8_fill16(const uint16_t* s, uint32_t n, char* o, const char* end) {
+#if NUBRIX_SSE2
   const __m128i above_7f = _mm_set1_epi16((short)0xFF80);
   const __m128i zero = _mm_setzero_si128();
+#endif
   uint32_t i = 0;
   while (i < n) {
+#if NUBRIX_SSE2
     if (i + 16 <= n && end - o >= 16) {
       __m128i a = load16(s + i);
       __m128i b = load16(s + i + 8);
@@ -278,6 +290,9 @@ char* utf8_fill16(const uint16_t* s, uint32_t n, char* o, const char* end) {
       i += k;
       o += k;
     }
+#else
+    (void)end;
+#endif
     uint32_t c = s[i++];
     if (c < 0x80) {
       *o++ = (char)c;
@@ -342,6 +357,7 @@ inline uint32_t sequence_length(uint8_t b) {
 uint32_t sequence_count(const uint8_t* s, uint32_t n) {
   uint32_t count = 0, i = 0;
   while (i < n) {
+#if NUBRIX_SSE2
     while (i + 16 <= n) {
       uint32_t high = (uint32_t)_mm_movemask_epi8(load16(s + i));
       if (high) {
@@ -353,6 +369,7 @@ uint32_t sequence_count(const uint8_t* s, uint32_t n) {
       i += 16;
       count += 16;
     }
+#endif
     if (i >= n) break;
     uint32_t len = sequence_length(s[i]);
     i = n - i > len ? i + len : n;
@@ -389,6 +406,7 @@ ArrayBuffer<T> utf8_decode(const uint8_t* s, uint32_t n) {
   const T* end = o + count;
   uint32_t i = 0;
   while (i < n) {
+#if NUBRIX_SSE2
     if (i + 16 <= n && end - o >= 16) {
       __m128i v = load16(s + i);
       uint32_t high = (uint32_t)_mm_movemask_epi8(v);
@@ -402,6 +420,9 @@ ArrayBuffer<T> utf8_decode(const uint8_t* s, uint32_t n) {
       i += k;
       o += k;
     }
+#else
+    (void)end;
+#endif
     *o++ = (T)sequence_value(s, n, i);
   }
   return out.finish(count);
@@ -722,6 +743,7 @@ uint64_t decode_lossless(const uint8_t* s, uint32_t n, uint16_t* o, uint64_t roo
     units++;
   };
   while (i < n) {
+#if NUBRIX_SSE2
     if (i + 16 <= n && (!kStore || room - units >= 16)) {
       __m128i v = load16(s + i);
       uint32_t high = (uint32_t)_mm_movemask_epi8(v);
@@ -735,6 +757,9 @@ uint64_t decode_lossless(const uint8_t* s, uint32_t n, uint16_t* o, uint64_t roo
       i += k;
       units += k;
     }
+#else
+    (void)room;
+#endif
     uint32_t b = s[i];
     if (b < 0x80) {
       emit(b);

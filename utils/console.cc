@@ -18,13 +18,19 @@ namespace {
 Console* current_console = nullptr;
 }
 
-void Console::log(const String& text) { ::printf("%s\n", text.c_str()); }
-void Console::warn(const String& text) { ::printf("Warning: %s\n", text.c_str()); }
+void Console::log(const String& text) {
+  ::printf("%s\n", text.c_str());
+}
+void Console::warn(const String& text) {
+  ::printf("Warning: %s\n", text.c_str());
+}
 void Console::error(const String& text) {
   std::cout << text.c_str() << '\n';
   std::cout.flush();
 }
-void Console::print(const String& text) { ::printf("%s", text.c_str()); }
+void Console::print(const String& text) {
+  ::printf("%s", text.c_str());
+}
 void Console::print_err(const String& text) {
   std::cout << text.c_str();
   std::cout.flush();
@@ -42,28 +48,66 @@ Console* get_console() {
   return current_console;
 }
 
-void log(const String& text) { get_console()->log(text); }
-void log(const char* text) { get_console()->log(String(text)); }
-void log(const String16& text) { get_console()->log(String(text)); }
-void log(int32_t value) { log(String::format("%d", value)); }
-void log(uint32_t value) { log(String::format("%u", value)); }
-void log(int64_t value) { log(String::format("%ld", (long)value)); }
-void log(uint64_t value) { log(String::format("%lu", (unsigned long)value)); }
-void log(int16_t value) { log(String::format("%d", (int)value)); }
-void log(uint16_t value) { log(String::format("%u", (unsigned)value)); }
-void log(int8_t value) { log(String::format("%d", (int)value)); }
-void log(uint8_t value) { log(String::format("%u", (unsigned)value)); }
-void log(float value) { log(String::format("%f", (double)value)); }
-void log(double value) { log(String::format("%lf", value)); }
-void log(bool value) { log(String(value ? "true" : "false")); }
+void log(const String& text) {
+  get_console()->log(text);
+}
+void log(const char* text) {
+  get_console()->log(String(text));
+}
+void log(const String16& text) {
+  get_console()->log(String(text));
+}
+void log(int32_t value) {
+  log(String::format("%d", value));
+}
+void log(uint32_t value) {
+  log(String::format("%u", value));
+}
+void log(int64_t value) {
+  log(String::format("%ld", (long)value));
+}
+void log(uint64_t value) {
+  log(String::format("%lu", (unsigned long)value));
+}
+void log(int16_t value) {
+  log(String::format("%d", (int)value));
+}
+void log(uint16_t value) {
+  log(String::format("%u", (unsigned)value));
+}
+void log(int8_t value) {
+  log(String::format("%d", (int)value));
+}
+void log(uint8_t value) {
+  log(String::format("%u", (unsigned)value));
+}
+void log(float value) {
+  log(String::format("%f", (double)value));
+}
+void log(double value) {
+  log(String::format("%lf", value));
+}
+void log(bool value) {
+  log(String(value ? "true" : "false"));
+}
 void log(const Error& err) {
   log(String::format("Error: %d \n message:\n\t%s", err.code(), err.message().c_str()));
 }
-void warn(const String& text) { get_console()->warn(text); }
-void error(const String& text) { get_console()->error(text); }
-void print(const String& text) { get_console()->print(text); }
-void print_err(const String& text) { get_console()->print_err(text); }
-void clear() { get_console()->clear(); }
+void warn(const String& text) {
+  get_console()->warn(text);
+}
+void error(const String& text) {
+  get_console()->error(text);
+}
+void print(const String& text) {
+  get_console()->print(text);
+}
+void print_err(const String& text) {
+  get_console()->print_err(text);
+}
+void clear() {
+  get_console()->clear();
+}
 
 void stack_trace() {
   void* frames[100];

@@ -81,8 +81,8 @@ void log_tag(const char* tag, const char* fmt, Args... args) {
 
 // Prints the fatal-error banner with the framework source file, line and function,
 // then the C stack trace, and stops the process with a trap.
-[[noreturn]] void fatal(const char* file, int line, const char* func, const char* fmt = nullptr, ...)
-    __attribute__((format(printf, 4, 5)));
+[[noreturn]] void fatal(const char* file, int line, const char* func, const char* fmt = nullptr,
+                        ...) __attribute__((format(printf, 4, 5)));
 void stack_trace();
 
 }  // namespace nubrix

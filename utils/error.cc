@@ -26,6 +26,8 @@ Error uv_error(int result, const char* path) {
   return Error(result, "%s, %s, %s", uv_err_name(result), uv_strerror(result), path ? path : "");
 }
 
-void throw_uv_error(int result, const char* path) { throw uv_error(result, path); }
+void throw_uv_error(int result, const char* path) {
+  throw uv_error(result, path);
+}
 
 }  // namespace nubrix

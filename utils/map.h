@@ -73,7 +73,8 @@ class Map : public Object {
 
   class Iterator {
    public:
-    Iterator(const Map* map, uint32_t bucket, Item* item) : map_(map), bucket_(bucket), item_(item) {}
+    Iterator(const Map* map, uint32_t bucket, Item* item)
+        : map_(map), bucket_(bucket), item_(item) {}
     Item& operator*() const { return *item_; }
     Item* operator->() const { return item_; }
     const K& key() const { return item_->key; }
@@ -161,8 +162,14 @@ class Map : public Object {
     Item* item = find_item(key);
     if (!item) return false;
     Bucket& b = buckets_[item->hash & (bucket_count_ - 1)];
-    if (item->prev) item->prev->next = item->next; else b.first = item->next;
-    if (item->next) item->next->prev = item->prev; else b.last = item->prev;
+    if (item->prev)
+      item->prev->next = item->next;
+    else
+      b.first = item->next;
+    if (item->next)
+      item->next->prev = item->prev;
+    else
+      b.last = item->prev;
     destroy_item(item);
     length_--;
     return true;
@@ -206,7 +213,10 @@ class Map : public Object {
     Bucket& b = buckets_[h & (bucket_count_ - 1)];
     item->prev = nullptr;
     item->next = b.first;
-    if (b.first) b.first->prev = item; else b.last = item;
+    if (b.first)
+      b.first->prev = item;
+    else
+      b.last = item;
     b.first = item;
     length_ = n;
     return item;
@@ -229,7 +239,10 @@ class Map : public Object {
         Bucket& b = table[item->hash & (count - 1)];
         item->next = nullptr;
         item->prev = b.last;
-        if (b.last) b.last->next = item; else b.first = item;
+        if (b.last)
+          b.last->next = item;
+        else
+          b.first = item;
         b.last = item;
         item = next;
       }

@@ -105,7 +105,10 @@ class BasicString : public Object {
   [[nodiscard]] uint32_t capacity() const { return core_->capacity; }
   [[nodiscard]] int32_t ref_count() const { return core_->refs.load(); }
   [[nodiscard]] bool shares_core_with(const BasicString& o) const { return core_ == o.core_; }
-  T operator[](uint32_t i) const { return core_->data[i]; }
+  T operator[](uint32_t i) const {
+    NUBRIX_ASSERT(i < core_->length, "string index out of range");
+    return core_->data[i];
+  }
 
   // Appends units; the source may be this string's own data.
   BasicString& push(const T* units, uint32_t count);
