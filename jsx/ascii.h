@@ -1,6 +1,7 @@
-// The ASCII character classes of the script language. Names, digits and blanks are
-// ASCII only: no unit above 127 (and no -1, the scanner's end of source) belongs to
-// any class.
+// The ASCII character classes of the script language: no unit above 127 (and no -1,
+// the scanner's end of source) belongs to any class here. Names may also hold
+// non-ASCII characters, and there is non-ASCII whitespace: the scanner decides those
+// with jsx/unicode-id.h and its own tests.
 #ifndef NUBRIX_JSX_ASCII_H
 #define NUBRIX_JSX_ASCII_H
 

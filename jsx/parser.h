@@ -134,13 +134,13 @@ class Parser : public Object {
   }
 
   // The line invariant: when a token reaches the main output, the output holds exactly
-  // as many line feeds as the source before the token, so the token stands on its own
+  // as many line breaks (line feeds, U+2028, U+2029) as the source before the token, so the token stands on its own
   // line. The checking builds count the line feeds of every piece of the main output
   // (source ranges where they are emitted, other texts where they are pushed) and stop
   // at the first token that drifts; other builds compile the count away.
 #if NUBRIX_CHECKS
   void count_lines(const uint16_t* s, uint32_t n) {
-    for (uint32_t i = 0; i < n; i++) lines_written += s[i] == '\n';
+    for (uint32_t i = 0; i < n; i++) lines_written += is_line_break_unit(s[i]);
   }
   void check_line() {
     // An ILLEGAL token never reaches the output: it stops the transpilation (an

@@ -170,10 +170,16 @@ TEST(Scanner, Punctuators) {
 }
 
 TEST(Scanner, Numbers) {
-  for (const char* n : {"0.5", ".5", "1e10", "1E+5", "0x1F", "0b101", "0777", "1."}) {
+  for (const char* n :
+       {"0.5", ".5", "1e10",  "1E+5", "0x1F", "0b101", "0777",   "1.", "1_000", "1e1_0",
+        "10n", "0n", "0xFFn", "0o17", "0O7",  "0B1",   "0b1_0n", "08", "09.5",  "5."}) {
     expect_tokens(n, {NUMBER_LITERAL});
   }
-  for (const char* n : {"1e", "1e+", "0x", "0b2", "5px"}) {
+  expect_tokens("1..a", {NUMBER_LITERAL, PERIOD, IDENTIFIER});
+  expect_tokens("0.5.toFixed", {NUMBER_LITERAL, PERIOD, IDENTIFIER});
+  expect_tokens("01.a", {NUMBER_LITERAL, PERIOD, IDENTIFIER});
+  for (const char* n : {"1e", "1e+", "0x", "0b2", "5px", "1__0", "1_", "0_1", "0x_1", "07n", "1.5n",
+                        "1e3n", "0o8", "1.2.3", "07.5", "3in"}) {
     std::vector<std::string> names = scan_names(n);
     ASSERT_FALSE(names.empty()) << n;
     EXPECT_EQ(names[0], "ILLEGAL") << n;
@@ -185,9 +191,36 @@ TEST(Scanner, StringsAndTemplates) {
   expect_first_token("\"\\u00e9\"", STRING_LITERAL, "\"\\u00e9\"");
   expect_first_token("\"\\u00g9\"", ILLEGAL, "");
   expect_first_token("\"\\u{e9}\"", STRING_LITERAL, "\"\\u{e9}\"");
+  expect_first_token("'\\u{10FFFF}'", STRING_LITERAL, "'\\u{10FFFF}'");
+  expect_first_token("'\\u{110000}'", ILLEGAL, "");
+  expect_first_token("'\\u{}'", ILLEGAL, "");
+  // Line continuations are copied as written.
+  expect_first_token("'a\\\r\nb'", STRING_LITERAL, "'a\\\r\nb'");
+  expect_first_token("'a\\\rb'", STRING_LITERAL, "'a\\\rb'");
+  expect_first_token("`a\\\r\nb`", STRING_LITERAL, "`a\\\r\nb`");
   expect_first_token("`a b`", STRING_LITERAL, "`a b`");
   expect_first_token("`a${b}`", DOLLAR_BRACE, "`a");
   expect_tokens("'abc\n", {ILLEGAL});
+}
+
+TEST(Scanner, UnicodeNamesSpacesAndLineBreaks) {
+  expect_first_token("\u00e9t\u00e9", IDENTIFIER, "\u00e9t\u00e9");
+  expect_first_token("\u03c0x", IDENTIFIER, "\u03c0x");
+  expect_first_token("_\U000104A6", IDENTIFIER, "_\U000104A6");  // ID_Continue outside the BMP
+  expect_first_token("x\u200cy", IDENTIFIER, "x\u200cy");        // ZWNJ
+  expect_first_token("\\u0061b", IDENTIFIER, "\\u0061b");
+  expect_first_token("a\\u{62}", IDENTIFIER, "a\\u{62}");
+  expect_first_token("cl\\u0061ss", IDENTIFIER, "cl\\u0061ss");  // never a keyword
+  expect_first_token("\\u0030", ILLEGAL, "");                    // not a name start
+  expect_first_token("\U000104A6", ILLEGAL, "");                 // a digit, not a start
+  expect_tokens("\u20ac", {ILLEGAL});
+  expect_tokens("a\u00a0b\ufeffc\u3000d\u2003e",
+                {IDENTIFIER, IDENTIFIER, IDENTIFIER, IDENTIFIER, IDENTIFIER});
+  expect_tokens("a\u2028b\u2029c", {IDENTIFIER, IDENTIFIER, IDENTIFIER});
+  expect_tokens("// x\u2028y", {IDENTIFIER});
+  expect_error("a\u2028b\u2029c\n)", "SyntaxError: Unexpected token", 4, 7);
+  expect_error("/* \u2028 */ )", "SyntaxError: Unexpected token", 2, 9);
+  expect_error("s = '\u2028'; )", "SyntaxError: Unexpected token", 2, 10);
 }
 
 TEST(Scanner, Markup) {
@@ -212,6 +245,25 @@ TEST(Passthrough, CodeAndLayout) {
   expect_output("a=b/c/d", "a=b/c/d\n");
   expect_output("x = /ab+c/g.test(s)", "x = /ab+c/g.test(s)\n");
   expect_output("if (a) /x/.test(s)", "if (a) /x/.test(s)\n");
+  // A regular expression after the words that take an operand, after the heads of
+  // while, for and with, and after a block or a declaration's body.
+  for (const char* in :
+       {"function* g() { yield /'/g; }", "async function f() { await /'/; }",
+        "switch (x) { case /'/: }", "throw /'/", "void /'/", "delete /'/.x",
+        "do /'/.x(); while (0)", "new /'/.constructor()", "while (a) /'/.x()", "for (;;) /'/.x()",
+        "with (o) /'/.x", "{}\n/'/.x()", "function f() {}\n/'/.x()", "class C {}\n/'/.x()",
+        "x = () => {}\n/'/.x()", "export default /'/"}) {
+    std::string out = std::string(in) + "\n";
+    if (std::string(in) == "export default /'/") out = " exports.default= /'/\n";
+    expect_output(in, out);
+  }
+  // A division after an object literal, a function or class expression, a member name.
+  for (const char* in : {"x = {} / 1", "x = ({}) / 1", "x = a[0] / 2", "x = function () {} / 1",
+                         "x = async function () {} / 1", "x = class {} / 1", "x = {a: {} / 1}",
+                         "function r() { return {} / 1; }", "x = +{} / 1", "x = a.in / b",
+                         "x = a.yield / 2", "x = `${ {} / 1 }`"}) {
+    expect_output(in, std::string(in) + "\n");
+  }
   expect_output("a  // c\n\tb /* d */", "a  // c\n\tb /* d */\n");
   expect_output("obj.class = 1", "obj.class = 1\n");
   expect_output("`a${b}${c}d`", "`a${b}${c}d`\n");
