@@ -673,9 +673,17 @@ void Parser::parse_import() {
       // "const NAME = "
       write(T_CONST, T_SPACE, name, T_SPACE, T_ASSIGN, T_SPACE);
     }
+    // The blank between `import` and the string follows the call, unless the string
+    // holds a line continuation: then the blank stays in front, so that the line feed
+    // inside the string stays on its line.
+    bool line_break = false;
+    for (uint32_t i = 0; i < specifier.length(); i++) {
+      line_break = line_break || specifier[i] == '\r' || is_line_break_unit(specifier[i]);
+    }
+    if (line_break) flush_before();
     // require(SPEC)
     write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
-    flush_before();
+    if (!line_break) flush_before();
     if (attributes_follow()) drop_attributes();
     end_statement();
     return;

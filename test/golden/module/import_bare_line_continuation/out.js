@@ -1,0 +1,6 @@
+  require('a\
+b');
+require('\
+')
+z;
+

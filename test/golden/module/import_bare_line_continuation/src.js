@@ -1,0 +1,5 @@
+import  'a\
+b';
+import'\
+'
+z;
