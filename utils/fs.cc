@@ -537,11 +537,9 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
       int64_t n = write_all(fd, (const char*)data, (uint64_t)size);
       err = n < 0 ? (int)n : 0;
     }
-    if (err >= 0) {
-      Req sync;
-      err = uv_fs_fdatasync(loop(), &sync.r, fd, nullptr);
-      if (err == UV_EINVAL || err == UV_ENOTSUP) err = 0;  // file systems without sync
-    }
+    // No fdatasync: the rename makes the replacement whole or absent for every reader
+    // and after a kill; only a crash of the whole system before the kernel has written
+    // the data back can lose it, as with `cp`. A failed write or close still fails.
     int c = file.close();
     if (err >= 0) err = c;
   }
@@ -651,8 +649,9 @@ bool visit(Array<Dirent>& entries, const Callback& cb, bool children_first) {
       Array<Dirent> children = FileHelper::ls_sync(entry.pathname);
       if (!visit(children, cb, children_first)) return false;
     }
-    if (sync_callback(cb, nullptr, &entry) == 0) return false;
-    if (!children_first && entry.type == FTYPE_DIR) {
+    int32_t result = sync_callback(cb, nullptr, &entry);
+    if (result == 0) return false;
+    if (!children_first && entry.type == FTYPE_DIR && result != FileHelper::kWalkSkip) {
       Array<Dirent> children = FileHelper::ls_sync(entry.pathname);
       if (!visit(children, cb, children_first)) return false;
     }
