@@ -677,8 +677,7 @@ void Project::finish_build(BuildRun* run) {
     String line = String::format("jsxc: %u compiled, %u unchanged, %u failed", result.compiled,
                                  result.unchanged, result.failed);
     if (result.removed) line.push(String::format(", %u removed", result.removed));
-    if (result.skipped)
-      line.push(String::format(", %u left as they were (stopped)", result.skipped));
+    if (result.skipped) line.push(String::format(", %u not built (interrupted)", result.skipped));
     line.push(String::format(" in %lld ms", (long long)((result.elapsed_us + 500) / 1000)));
     log(line);
   }
