@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "jsx/token.h"
 #include "tools/driver.h"
 #include "utils/console.h"
 #include "utils/error.h"
@@ -47,7 +48,7 @@ String real_or_planned(const String& path) {
   String head = abs;
   for (;;) {
     uv_fs_t req;
-    int r = uv_fs_realpath(nullptr, &req, head.c_str(), nullptr);
+    int r = uv_fs_realpath(uv_default_loop(), &req, head.c_str(), nullptr);
     if (r >= 0) {
       String real((const char*)req.ptr);
       uv_fs_req_cleanup(&req);
@@ -439,7 +440,7 @@ void Project::build(const Map<String, int>* changed, bool quiet_if_idle,
     out_rel = output_real_.substring(source_real_.length() + (source_real_.ends_with("/") ? 0 : 1),
                                      output_real_.length());
   }
-  folders_.clear();
+  Array<String> folders;
   Array<Job*>& jobs = run->jobs;
   Callback visit([&](SimpleEvent& evt) {
     Dirent* e = static_cast<Dirent*>(evt.data);
@@ -450,7 +451,7 @@ void Project::build(const Map<String, int>* changed, bool quiet_if_idle,
       if (!out_rel.is_empty() && rel == out_rel) {
         evt.return_value = FileHelper::kWalkSkip;
       } else {
-        folders_.push(rel);
+        folders.push(rel);
       }
       return;
     }
@@ -474,6 +475,8 @@ void Project::build(const Map<String, int>* changed, bool quiet_if_idle,
     run->result.fatal = true;
   }
   std::sort(jobs.begin(), jobs.end(), job_less);
+  // A walk that failed half-way keeps the folders of the last whole one.
+  if (!run->result.fatal) folders_ = std::move(folders);
 
   if (!run->result.fatal && jobs.length() == 0 && inl_->first_build && !inl_->manifest_exists) {
     run->messages.push(Message{
@@ -558,6 +561,9 @@ void Project::build(const Map<String, int>* changed, bool quiet_if_idle,
     finish_build(run);
     return;
   }
+  // The compiler builds its output text table on first use, without a lock: build it
+  // here, before the jobs run in parallel.
+  output_texts();
   if (is_terminal_stderr()) schedule_progress(run, kProgressDelayUs);
   bool clean_comment = options_.clean_comment;
   const String config = inl_->config;
