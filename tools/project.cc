@@ -229,6 +229,7 @@ struct Job {
   Record old;
   int64_t size = 0;  // the source's stat, taken before it is read
   int64_t mtime = 0;
+  bool fresh_folder = false;  // the output folder was made by this build: no output yet
 
   JobState state = JobState::kPending;
   String message;
@@ -284,10 +285,12 @@ void run_job(Job& job, bool clean_comment, const String& config, int64_t run_sta
   r.config = config;
   try {
     FileStat existing;
-    try {
-      existing = FileHelper::stat_sync(job.output);
-    } catch (const Error&) {
-      // No output yet.
+    if (!job.fresh_folder) {
+      try {
+        existing = FileHelper::stat_sync(job.output);
+      } catch (const Error&) {
+        // No output yet.
+      }
     }
     if (existing.is_valid() && existing.type() == FTYPE_FILE &&
         existing.size() == (uint64_t)out.length() && same_content(job.output, out)) {
@@ -322,6 +325,13 @@ class Project::Inl {
   Map<String, Record> records;
 };
 
+// An output folder of a build: made by it (so it holds no output yet), or why it could
+// not be made.
+struct OutputFolder {
+  bool fresh = false;
+  String error;
+};
+
 // One build in flight.
 struct BuildRun {
   Project* project;
@@ -333,7 +343,7 @@ struct BuildRun {
   int64_t started_wall = 0;  // wall clock, for the records
   Array<Job*> jobs;          // sorted by path
   Array<Message> messages;
-  Map<String, String> folder_errors;  // output folder -> why it could not be made
+  Map<String, OutputFolder> folders;  // the output folders of the jobs
   uint32_t pending = 0;
   uint32_t finished = 0;
   uint32_t progress_id = 0;
@@ -537,22 +547,24 @@ void Project::build(const Map<String, int>* changed, bool quiet_if_idle,
     // Output folders are made here, one at a time, before any job runs.
     String folder = Path::dirname(job->output);
     if (folder.is_empty()) folder = options_.output;
-    String* folder_error = run->folder_errors.get(folder);
-    if (!folder_error) {
-      String why;
+    OutputFolder* made = run->folders.get(folder);
+    if (!made) {
+      OutputFolder f;
+      f.fresh = !FileHelper::exists_sync(folder);
       try {
-        FileHelper::mkdir_p_sync(folder);
+        if (f.fresh) FileHelper::mkdir_p_sync(folder);
       } catch (const Error& e) {
-        why = e.message();
+        f.error = e.message();
       }
-      folder_error = &run->folder_errors.set(folder, why);
+      made = &run->folders.set(folder, f);
     }
-    if (!folder_error->is_empty()) {
+    if (!made->error.is_empty()) {
       job->message =
-          String::format("Cannot write %s: %s", job->output.c_str(), folder_error->c_str());
+          String::format("Cannot write %s: %s", job->output.c_str(), made->error.c_str());
       job->state = JobState::kFailed;
       continue;
     }
+    job->fresh_folder = made->fresh;
     work.push(job);
   }
 

@@ -518,7 +518,9 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
   for (int attempt = 0; fd == UV_EEXIST && attempt < 100; attempt++) {
     temp = String::format("%s.%s.%d.%llx.tmp", folder.c_str(), base.c_str(), (int)uv_os_getpid(),
                           (unsigned long long)(uv_hrtime() + (uint64_t)attempt));
-    fd = open_fd(temp.c_str(), UV_FS_O_WRONLY | UV_FS_O_CREAT | UV_FS_O_EXCL, 0600);
+    // A new file gets its mode at once; a replacement gets the old file's mode below.
+    fd = open_fd(temp.c_str(), UV_FS_O_WRONLY | UV_FS_O_CREAT | UV_FS_O_EXCL,
+                 exists ? 0600 : (int)default_file_mode());
   }
   if (fd < 0) throw_uv_error(fd, path.c_str());
 
@@ -530,9 +532,10 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
       Req own;
       uv_fs_fchown(loop(), &own.r, fd, st.st_uid, st.st_gid, nullptr);
     }
-    Req mod;
-    err = uv_fs_fchmod(loop(), &mod.r, fd,
-                       exists ? (int)(st.st_mode & 07777) : (int)default_file_mode(), nullptr);
+    if (exists) {
+      Req mod;
+      err = uv_fs_fchmod(loop(), &mod.r, fd, (int)(st.st_mode & 07777), nullptr);
+    }
     if (err >= 0) {
       int64_t n = write_all(fd, (const char*)data, (uint64_t)size);
       err = n < 0 ? (int)n : 0;
