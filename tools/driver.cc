@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "jsx/parser.h"
+#include "tools/project.h"
 #include "utils/codec.h"
 #include "utils/console.h"
 #include "utils/error.h"
@@ -31,8 +32,8 @@ String16 transform_js(const String& path, const String16& source, bool clean_com
   return run_parser(path, source, false, clean_comment);
 }
 
-int transpile(const String& path, const String16& source, Buffer& out, bool is_jsx,
-              bool clean_comment) {
+bool compile_source(const String& path, const String16& source, bool is_jsx, bool clean_comment,
+                    Buffer& out, String& message) {
   try {
     // Same result as encoding transform_jsx/transform_js's joined text, without
     // the joined copy.
@@ -40,10 +41,45 @@ int transpile(const String& path, const String16& source, Buffer& out, bool is_j
     parser.transform();
     out = parser.output_utf8();
   } catch (const Error& e) {
-    log(e.message());
-    return 1;
+    message = e.message();
+    return false;
   }
-  return 0;
+  return true;
+}
+
+int transpile(const String& path, const String16& source, Buffer& out, bool is_jsx,
+              bool clean_comment) {
+  String message;
+  if (compile_source(path, source, is_jsx, clean_comment, out, message)) return 0;
+  log(message);
+  return 1;
+}
+
+bool read_source_bytes(const String& path, Buffer& bytes, String& message) {
+  try {
+    bytes = FileHelper::read_file_sync(path, -1, kMaxSourceBytes);
+  } catch (const Error& e) {
+    if (e.code() == UV_EFBIG) {
+      message = String::format("Cannot read %s: the file is larger than %lld bytes", path.c_str(),
+                               (long long)kMaxSourceBytes);
+    } else {
+      message = String::format("Cannot read %s: %s", path.c_str(), e.message().c_str());
+    }
+    return false;
+  }
+  return true;
+}
+
+String16 decode_source(const Buffer& bytes) {
+  // Malformed UTF-8 becomes U+FFFD; text outside the BMP becomes surrogate pairs.
+  return String16(utf8_to_utf16(bytes.data(), bytes.length()));
+}
+
+bool read_source(const String& path, String16& text, String& message) {
+  Buffer bytes;
+  if (!read_source_bytes(path, bytes, message)) return false;
+  text = decode_source(bytes);
+  return true;
 }
 
 int run_driver(int argc, char** argv) {
@@ -57,21 +93,16 @@ int run_driver(int argc, char** argv) {
     log("Bad argument. cannot find %s", source_path.c_str());
     return 1;
   }
+  // A folder is a project build: every source below it is compiled into OUT.
+  if (FileHelper::is_directory_sync(source_path)) return run_project_command(argc, argv);
+
   String ext = Path::extname(source_path);
   bool clean_comment = argc > 3 && strcmp(argv[3], "--clean-comment") == 0;
 
   String16 source;
-  try {
-    Buffer bytes = FileHelper::read_file_sync(source_path, -1, kMaxSourceBytes);
-    // Malformed UTF-8 becomes U+FFFD; text outside the BMP becomes surrogate pairs.
-    source = String16(utf8_to_utf16(bytes.data(), bytes.length()));
-  } catch (const Error& e) {
-    if (e.code() == UV_EFBIG) {
-      log("Cannot read %s: the file is larger than %lld bytes", source_path.c_str(),
-          (long long)kMaxSourceBytes);
-    } else {
-      log("Cannot read %s: %s", source_path.c_str(), e.message().c_str());
-    }
+  String message;
+  if (!read_source(source_path, source, message)) {
+    log(message);
     return 1;
   }
 

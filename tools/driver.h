@@ -1,4 +1,5 @@
-// The command-line driver: `jsxc SRC OUT [--clean-comment]`.
+// The command-line driver: `jsxc SRC OUT [--clean-comment]`. A folder as SRC is a
+// project build (tools/project.h).
 #ifndef NUBRIX_TOOLS_DRIVER_H
 #define NUBRIX_TOOLS_DRIVER_H
 
@@ -14,6 +15,15 @@ constexpr int64_t kMaxSourceBytes = 1LL << 30;
 // syntax error logs its message and returns 1 (`out` is left empty).
 int transpile(const String& path, const String16& source, Buffer& out, bool is_jsx,
               bool clean_comment);
+// The same without the log: on a syntax error `message` holds the error's message.
+bool compile_source(const String& path, const String16& source, bool is_jsx, bool clean_comment,
+                    Buffer& out, String& message);
+// Reads a whole source file and decodes it from UTF-8. On failure `message` holds the
+// driver's text for it ("Cannot read <path>: ...").
+bool read_source(const String& path, String16& text, String& message);
+// The two steps of read_source.
+bool read_source_bytes(const String& path, Buffer& bytes, String& message);
+String16 decode_source(const Buffer& bytes);
 String16 transform_jsx(const String& path, const String16& source, bool clean_comment);
 String16 transform_js(const String& path, const String16& source, bool clean_comment);
 

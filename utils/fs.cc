@@ -518,7 +518,9 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
   for (int attempt = 0; fd == UV_EEXIST && attempt < 100; attempt++) {
     temp = String::format("%s.%s.%d.%llx.tmp", folder.c_str(), base.c_str(), (int)uv_os_getpid(),
                           (unsigned long long)(uv_hrtime() + (uint64_t)attempt));
-    fd = open_fd(temp.c_str(), UV_FS_O_WRONLY | UV_FS_O_CREAT | UV_FS_O_EXCL, 0600);
+    // A new file gets its mode at once; a replacement gets the old file's mode below.
+    fd = open_fd(temp.c_str(), UV_FS_O_WRONLY | UV_FS_O_CREAT | UV_FS_O_EXCL,
+                 exists ? 0600 : (int)default_file_mode());
   }
   if (fd < 0) throw_uv_error(fd, path.c_str());
 
@@ -530,18 +532,17 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
       Req own;
       uv_fs_fchown(loop(), &own.r, fd, st.st_uid, st.st_gid, nullptr);
     }
-    Req mod;
-    err = uv_fs_fchmod(loop(), &mod.r, fd,
-                       exists ? (int)(st.st_mode & 07777) : (int)default_file_mode(), nullptr);
+    if (exists) {
+      Req mod;
+      err = uv_fs_fchmod(loop(), &mod.r, fd, (int)(st.st_mode & 07777), nullptr);
+    }
     if (err >= 0) {
       int64_t n = write_all(fd, (const char*)data, (uint64_t)size);
       err = n < 0 ? (int)n : 0;
     }
-    if (err >= 0) {
-      Req sync;
-      err = uv_fs_fdatasync(loop(), &sync.r, fd, nullptr);
-      if (err == UV_EINVAL || err == UV_ENOTSUP) err = 0;  // file systems without sync
-    }
+    // No fdatasync: the rename makes the replacement whole or absent for every reader
+    // and after a kill; only a crash of the whole system before the kernel has written
+    // the data back can lose it, as with `cp`. A failed write or close still fails.
     int c = file.close();
     if (err >= 0) err = c;
   }
@@ -651,8 +652,9 @@ bool visit(Array<Dirent>& entries, const Callback& cb, bool children_first) {
       Array<Dirent> children = FileHelper::ls_sync(entry.pathname);
       if (!visit(children, cb, children_first)) return false;
     }
-    if (sync_callback(cb, nullptr, &entry) == 0) return false;
-    if (!children_first && entry.type == FTYPE_DIR) {
+    int32_t result = sync_callback(cb, nullptr, &entry);
+    if (result == 0) return false;
+    if (!children_first && entry.type == FTYPE_DIR && result != FileHelper::kWalkSkip) {
       Array<Dirent> children = FileHelper::ls_sync(entry.pathname);
       if (!visit(children, cb, children_first)) return false;
     }

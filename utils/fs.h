@@ -161,7 +161,9 @@ class FileHelper {
   // temporary file beside it, which is then renamed over it (keeping the old file's
   // permission bits; a symbolic link keeps pointing at the replaced file). On any
   // failure the old file stays as it was and the temporary is removed. An output that
-  // is not a regular file (a device, a FIFO) is written directly.
+  // is not a regular file (a device, a FIFO) is written directly. The data is not
+  // synced to the disk: a reader or a killed writer never sees a partial file, but a
+  // system crash soon after may leave the old file or an empty one.
   static int64_t write_file_safe_sync(const String& path, const void* data, int64_t size);
   static int64_t write_file_safe_sync(const String& path, const Buffer& data);
 
@@ -178,6 +180,8 @@ class FileHelper {
   // thrown by the callback pass through. The root's type is read without following a
   // symbolic link, and links below it are never followed either, so the walk stays
   // inside the tree. A missing root returns false when tolerated, else throws.
+  // Parents first, a folder's callback that sets kWalkSkip leaves out its entries.
+  static constexpr int32_t kWalkSkip = 2;
   static bool each_sync(const String& path, const Callback& cb, bool children_first = false,
                         bool tolerate_missing_root = false);
 

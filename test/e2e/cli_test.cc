@@ -1,10 +1,16 @@
 // The command line of the built jsxc: argument checks, dialect choice by extension,
 // the --clean-comment word, exit statuses, and what happens to the output file when a
-// compile or a file operation fails.
+// compile or a file operation fails. Then project builds (`jsxc SRC_DIR OUT_DIR`):
+// failures that stay with their file, incremental builds over the manifest, and watch
+// mode.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/run_tool.h"
@@ -186,6 +192,381 @@ TEST_F(Cli, AbsolutePaths) {
   ToolResult r = run_tool({JSXC_BIN, src, out}, "");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(get("b.js"), "f(x)\n\n");
+}
+
+// ---- project builds ---------------------------------------------------------------------
+
+// The summary line without its time, so that it can be compared exactly.
+std::string without_time(const std::string& out) {
+  return std::regex_replace(out, std::regex(" in [0-9]+ ms\n"), "\n");
+}
+
+class Project : public Cli {
+ protected:
+  // Writes a source and dates it an hour back, so that its record is trusted at once
+  // (a source changed within the last seconds is always compiled again).
+  void source(const std::string& name, const std::string& text) {
+    fs::create_directories((dir_ / name).parent_path());
+    put(name, text);
+    age(name);
+  }
+  void age(const std::string& name) {
+    fs::last_write_time(dir_ / name, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
+  fs::file_time_type mtime(const std::string& name) { return fs::last_write_time(dir_ / name); }
+  // Runs a project build and returns its standard output without the time.
+  std::string build(const std::vector<std::string>& words, int status) {
+    ToolResult r = jsxc(words);
+    EXPECT_EQ(r.status, status) << r.out;
+    EXPECT_EQ(r.err, "");
+    return without_time(r.out);
+  }
+};
+
+TEST_F(Project, ArgumentsAndFolders) {
+  source("src/a.js", "a;\n");
+  source("src/sub/b.jsx", "var v = <div/>;\n");
+  put("file", "");
+  fs::create_directory(dir_ / "empty");
+  struct Row {
+    std::vector<std::string> words;
+    std::string out;
+  };
+  const Row refused[] = {
+      {{"src", "src"}, "Bad argument. the output folder src is the source folder src\n"},
+      {{"src", "./sub/../src/"},
+       "Bad argument. the output folder ./sub/../src/ is the source folder src\n"},
+      {{"src", "file"}, "Bad argument. file is not a folder\n"},
+      {{"src", "out", "--clean"}, "Bad argument. unknown option --clean\n"},
+      {{"src", "out", "--watch", "x"}, "Bad argument. unknown option x\n"},
+      {{"empty", "out"}, "No .js or .jsx file found in empty\n"},
+  };
+  for (const Row& row : refused) {
+    EXPECT_EQ(build(row.words, 1), row.out) << row.words[1];
+    EXPECT_FALSE(has("out")) << row.words[1];
+  }
+
+  // OUT is made with its parents; other files are left alone.
+  put("src/notes.txt", "n");
+  EXPECT_EQ(build({"src", "deep/er/out"}, 0), "jsxc: 2 compiled, 0 unchanged, 0 failed\n");
+  EXPECT_EQ(get("deep/er/out/a.js"), "a;\n\n");
+  EXPECT_EQ(get("deep/er/out/sub/b.jsx"), "var v = {vx:0,v:[div,[],[]]};\n\n");
+  EXPECT_FALSE(has("deep/er/out/notes.txt"));
+
+  // An OUT inside SRC is left out of the walk, so `jsxc . out` compiles only the sources.
+  ToolResult r = run_tool({JSXC_BIN, ".", "out"}, (dir_ / "src").string());
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(without_time(r.out), "jsxc: 2 compiled, 0 unchanged, 0 failed\n");
+  r = run_tool({JSXC_BIN, ".", "out"}, (dir_ / "src").string());
+  EXPECT_EQ(without_time(r.out), "jsxc: 0 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_FALSE(has("src/out/out"));
+
+  // With SRC inside OUT, an output that would land inside SRC is refused.
+  fs::remove_all(dir_ / "src/out");
+  source("src/src/c.js", "c;\n");
+  r = run_tool({JSXC_BIN, "src", "."}, dir_.path().string());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(without_time(r.out),
+            "Cannot write ./src/c.js: it lies inside the source folder src\n"
+            "jsxc: 2 compiled, 0 unchanged, 1 failed\n");
+  EXPECT_FALSE(has("src/c.js"));
+  EXPECT_EQ(get("a.js"), "a;\n\n");
+}
+
+// A file that fails fails alone: its single-file message, its old output untouched,
+// every other file written, exit status 1.
+TEST_F(Project, FailuresStayWithTheirFile) {
+  source("src/a.js", "a;\n");
+  source("src/b.js", "b;\n");
+  source("src/c/d.js", "d;\n");
+  source("src/e.js", "e;\n");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 4 compiled, 0 unchanged, 0 failed\n");
+
+  source("src/a.js", "a2;\n");
+  source("src/b.js", "x;\nf(a));\n");  // a syntax error: out/b.js keeps the old output
+  fs::remove(dir_ / "out/c/d.js");
+  fs::create_directory(dir_ / "out/c/d.js");  // the output cannot be written
+  source("src/e.js", "e2;\n");
+  // Larger than a source may be (a sparse file, so it costs no space).
+  put("src/big.js", "");
+  fs::resize_file(dir_ / "src/big.js", (1ull << 30) + 1);
+  std::string out = build({"src", "out"}, 1);
+  EXPECT_EQ(out,
+            "SyntaxError: Unexpected token\nline:2, pos:8, src/b.js\n"
+            "Cannot read src/big.js: the file is larger than 1073741824 bytes\n"
+            "Cannot write out/c/d.js: EISDIR, illegal operation on a directory, out/c/d.js\n"
+            "jsxc: 2 compiled, 0 unchanged, 3 failed\n");
+  EXPECT_EQ(get("out/a.js"), "a2;\n\n");
+  EXPECT_EQ(get("out/b.js"), "b;\n\n");
+  EXPECT_TRUE(fs::is_directory(dir_ / "out/c/d.js"));
+  EXPECT_FALSE(has("out/big.js"));
+  EXPECT_EQ(get("out/e.js"), "e2;\n\n");
+  // No temporary file is left behind.
+  for (const auto& e : fs::recursive_directory_iterator(dir_ / "out")) {
+    EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
+  }
+
+  // Failed files are tried again on the next build; the others are up to date.
+  EXPECT_EQ(build({"src", "out"}, 1),
+            "SyntaxError: Unexpected token\nline:2, pos:8, src/b.js\n"
+            "Cannot read src/big.js: the file is larger than 1073741824 bytes\n"
+            "Cannot write out/c/d.js: EISDIR, illegal operation on a directory, out/c/d.js\n"
+            "jsxc: 0 compiled, 2 unchanged, 3 failed\n");
+  source("src/b.js", "b3;\n");
+  fs::remove(dir_ / "src/big.js");
+  fs::remove(dir_ / "out/c/d.js");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 2 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/b.js"), "b3;\n\n");
+  EXPECT_EQ(get("out/c/d.js"), "d;\n\n");
+}
+
+// What makes a file compile again, and what does not.
+TEST_F(Project, IncrementalBuilds) {
+  source("src/a.js", "a; // note\n");
+  source("src/b.js", "b;\n");
+  source("src/sub/c.jsx", "var v = <p/>;\n");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 3 compiled, 0 unchanged, 0 failed\n");
+  auto a_time = mtime("out/a.js");
+  auto b_time = mtime("out/b.js");
+  auto c_time = mtime("out/sub/c.jsx");
+  std::string manifest = get("out/.jsxc-manifest");
+
+  // Nothing changed: nothing is rewritten, not even the manifest.
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 0 compiled, 3 unchanged, 0 failed\n");
+  EXPECT_EQ(mtime("out/a.js"), a_time);
+  EXPECT_EQ(mtime("out/b.js"), b_time);
+  EXPECT_EQ(mtime("out/sub/c.jsx"), c_time);
+  EXPECT_EQ(get("out/.jsxc-manifest"), manifest);
+
+  // One source changed: that output only.
+  source("src/b.js", "b2;\n");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 1 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/b.js"), "b2;\n\n");
+  EXPECT_EQ(mtime("out/a.js"), a_time);
+  EXPECT_EQ(mtime("out/sub/c.jsx"), c_time);
+
+  // A source touched without a change compiles to the same bytes: nothing is rewritten.
+  fs::last_write_time(dir_ / "src/a.js", fs::file_time_type::clock::now());
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 0 compiled, 3 unchanged, 0 failed\n");
+  EXPECT_EQ(mtime("out/a.js"), a_time);
+  age("src/a.js");
+
+  // Changed options: every file compiles again; only a.js has a comment to clean.
+  EXPECT_EQ(build({"src", "out", "--clean-comment"}, 0),
+            "jsxc: 1 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/a.js"), "a; \n\n");
+  EXPECT_EQ(build({"src", "out", "--clean-comment"}, 0),
+            "jsxc: 0 compiled, 3 unchanged, 0 failed\n");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 1 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/a.js"), "a; // note\n\n");
+
+  // A change that keeps the size and the time is not seen while the record is trusted
+  // (as with make)...
+  auto stamp = mtime("src/b.js");
+  put("src/b.js", "b3;\n");
+  fs::last_write_time(dir_ / "src/b.js", stamp);
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 0 compiled, 3 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/b.js"), "b2;\n\n");
+  // ...but another compiler trusts no record of this one...
+  fs::copy_file(JSXC_BIN, dir_ / "jsxc-other");
+  fs::permissions(dir_ / "jsxc-other", fs::perms::owner_all, fs::perm_options::add);
+  ToolResult r = run_tool({(dir_ / "jsxc-other").string(), "src", "out"}, dir_.path().string());
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(without_time(r.out), "jsxc: 1 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/b.js"), "b3;\n\n");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 0 compiled, 3 unchanged, 0 failed\n");
+
+  // ...and a damaged manifest means a full build, never a wrong one.
+  put("src/b.js", "b4;\n");
+  fs::last_write_time(dir_ / "src/b.js", stamp);
+  std::string good = get("out/.jsxc-manifest");
+  const std::string damaged[] = {
+      "",                                                  // empty
+      good.substr(0, good.size() / 2),                     // cut short
+      good + "x 1 2 3 4 5 6 7\n",                          // a line after the end
+      std::regex_replace(good, std::regex(" 4 "), " 5 "),  // a field changed
+      "garbage\n",
+  };
+  int round = 0;
+  for (const std::string& text : damaged) {
+    put("out/.jsxc-manifest", text);
+    EXPECT_EQ(build({"src", "out"}, 0),
+              "jsxc: the manifest out/.jsxc-manifest is damaged; building every file\n"
+              "jsxc: " +
+                  std::string(round == 0 ? "1" : "0") + " compiled, " +
+                  std::string(round == 0 ? "2" : "3") + " unchanged, 0 failed\n")
+        << round;
+    EXPECT_EQ(get("out/b.js"), "b4;\n\n") << round;
+    round++;
+  }
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 0 compiled, 3 unchanged, 0 failed\n");
+}
+
+// The output of a deleted source goes, but only where the compiler wrote it and nobody
+// changed it since.
+TEST_F(Project, DeletedSources) {
+  source("src/a.js", "a;\n");
+  source("src/b.js", "b;\n");
+  source("src/c.js", "c;\n");
+  source("src/sub/d.js", "d;\n");
+  fs::create_directory(dir_ / "out");
+  put("out/mine.js", "not the compiler's\n");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 4 compiled, 0 unchanged, 0 failed\n");
+
+  fs::remove(dir_ / "src/a.js");
+  fs::remove(dir_ / "src/b.js");
+  put("out/b.js", "edited by hand\n");  // no longer as the compiler wrote it
+  fs::remove_all(dir_ / "src/sub");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 0 compiled, 1 unchanged, 0 failed, 2 removed\n");
+  EXPECT_FALSE(has("out/a.js"));
+  EXPECT_EQ(get("out/b.js"), "edited by hand\n");
+  EXPECT_FALSE(has("out/sub/d.js"));
+  EXPECT_EQ(get("out/mine.js"), "not the compiler's\n");
+  EXPECT_EQ(get("out/c.js"), "c;\n\n");
+
+  // A source that comes back compiles again, over the file that is in the way only when
+  // the bytes differ; a file that was never the compiler's is never removed.
+  source("src/b.js", "b;\n");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 1 compiled, 1 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/b.js"), "b;\n\n");
+  fs::remove(dir_ / "src/b.js");
+  fs::remove(dir_ / "src/c.js");
+  put("src/keep.txt", "");
+  EXPECT_EQ(build({"src", "out"}, 0), "jsxc: 0 compiled, 0 unchanged, 0 failed, 2 removed\n");
+  EXPECT_EQ(get("out/mine.js"), "not the compiler's\n");
+  EXPECT_TRUE(has("out/.jsxc-manifest"));
+}
+
+// jsxc --watch in the background, its standard output read as it comes.
+class Watch : public Project {
+ protected:
+  void TearDown() override {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_fd_ >= 0) close(out_fd_);
+  }
+  void start(const std::vector<std::string>& words) {
+    std::vector<std::string> argv = {JSXC_BIN};
+    argv.insert(argv.end(), words.begin(), words.end());
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string cwd = dir_.path().string();
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      close(fds[1]);
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      alarm(120);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    close(fds[1]);
+    out_fd_ = fds[0];
+    ASSERT_GT(pid_, 0);
+  }
+  // Reads until the output holds `count` lines matching `pattern` in all; false after
+  // the time limit.
+  bool wait_for_lines(const std::string& pattern, int count) {
+    std::regex re(pattern);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+      int seen = 0;
+      for (const std::string& line : split_lines(out_)) {
+        if (std::regex_search(line, re)) seen++;
+      }
+      if (seen >= count) return true;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      struct pollfd p = {out_fd_, POLLIN, 0};
+      if (poll(&p, 1, (int)left.count()) > 0) {
+        char buf[4096];
+        ssize_t n = read(out_fd_, buf, sizeof buf);
+        if (n <= 0) return false;
+        out_.append(buf, (size_t)n);
+      }
+    }
+  }
+  // Sends the signal and returns the exit status (-1 when killed by a signal).
+  int stop(int sig) {
+    kill(pid_, sig);
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out_fd_, buf, sizeof buf)) > 0) out_.append(buf, (size_t)n);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  std::string out_;
+};
+
+TEST_F(Watch, EditNewFolderDeletionAndSigint) {
+  source("src/a.js", "a;\n");
+  source("src/b.js", "b;\n");
+  start({"src", "out", "--watch"});
+  ASSERT_TRUE(wait_for_lines("^jsxc: watching src for changes\n", 1)) << out_;
+  EXPECT_EQ(without_time(out_),
+            "jsxc: 2 compiled, 0 unchanged, 0 failed\njsxc: watching src for changes\n");
+
+  // An edit: one rebuild, one line.
+  put("src/a.js", "a2;\n");
+  ASSERT_TRUE(wait_for_lines("^jsxc: 1 compiled, 1 unchanged, 0 failed", 1)) << out_;
+  EXPECT_EQ(get("out/a.js"), "a2;\n\n");
+
+  // A new folder with a file: the folder is watched from then on.
+  fs::create_directory(dir_ / "src/new");
+  put("src/new/c.js", "c;\n");
+  ASSERT_TRUE(wait_for_lines("^jsxc: 1 compiled, 2 unchanged, 0 failed", 1)) << out_;
+  EXPECT_EQ(get("out/new/c.js"), "c;\n\n");
+  put("src/new/c.js", "c2;\n");
+  ASSERT_TRUE(wait_for_lines("^jsxc: 1 compiled, 2 unchanged, 0 failed", 2)) << out_;
+  EXPECT_EQ(get("out/new/c.js"), "c2;\n\n");
+
+  // An error is printed and watching goes on.
+  put("src/b.js", "f(a));\n");
+  ASSERT_TRUE(wait_for_lines("^line:1, pos:5, src/b.js\n", 1)) << out_;
+  EXPECT_EQ(get("out/b.js"), "b;\n\n");
+  put("src/b.js", "b2;\n");
+  ASSERT_TRUE(wait_for_lines("^jsxc: 1 compiled, 2 unchanged, 0 failed", 3)) << out_;
+  EXPECT_EQ(get("out/b.js"), "b2;\n\n");
+
+  // A deletion removes the output.
+  fs::remove(dir_ / "src/a.js");
+  ASSERT_TRUE(wait_for_lines("^jsxc: 0 compiled, 2 unchanged, 0 failed, 1 removed", 1)) << out_;
+  EXPECT_FALSE(has("out/a.js"));
+
+  EXPECT_EQ(stop(SIGINT), 0) << out_;
+  // Every rebuild printed one summary line (and the error its message).
+  EXPECT_EQ(
+      std::regex_replace(without_time(out_), std::regex("jsxc: watching src for changes\n"), ""),
+      "jsxc: 2 compiled, 0 unchanged, 0 failed\n"
+      "jsxc: 1 compiled, 1 unchanged, 0 failed\n"
+      "jsxc: 1 compiled, 2 unchanged, 0 failed\n"
+      "jsxc: 1 compiled, 2 unchanged, 0 failed\n"
+      "SyntaxError: Unexpected token\nline:1, pos:5, src/b.js\n"
+      "jsxc: 0 compiled, 2 unchanged, 1 failed\n"
+      "jsxc: 1 compiled, 2 unchanged, 0 failed\n"
+      "jsxc: 0 compiled, 2 unchanged, 0 failed, 1 removed\n");
+}
+
+TEST_F(Watch, SigtermEndsItAndAFailedFirstBuildStillWatches) {
+  source("src/a.js", "f(a));\n");
+  start({"src", "out", "--watch"});
+  ASSERT_TRUE(wait_for_lines("^jsxc: watching src for changes\n", 1)) << out_;
+  put("src/a.js", "a;\n");
+  ASSERT_TRUE(wait_for_lines("^jsxc: 1 compiled, 0 unchanged, 0 failed", 1)) << out_;
+  EXPECT_EQ(stop(SIGTERM), 0) << out_;
+  EXPECT_EQ(get("out/a.js"), "a;\n\n");
 }
 
 }  // namespace

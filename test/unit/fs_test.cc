@@ -352,6 +352,7 @@ TEST_F(FsTest, ShortWritesAreFailures) {
 TEST_F(FsTest, SafeWriteReplacesAndKeepsMode) {
   EXPECT_EQ(FileHelper::write_file_safe_sync(at("new").c_str(), "fresh", 5), 5);
   EXPECT_EQ(get("new"), "fresh");
+  EXPECT_EQ(lstat_of("new").st_mode & 07777, nubrix::default_file_mode());
 
   put("out", "old");
   ASSERT_EQ(chmod(at("out").c_str(), 0640), 0);

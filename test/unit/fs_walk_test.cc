@@ -120,6 +120,26 @@ TEST_F(Walk, RootLinkIsTheLinkItself) {
   EXPECT_EQ(walk("t/z", false), std::vector<std::string>{"t/z:1"});
 }
 
+// kWalkSkip on a folder leaves out its entries (parents first); the walk goes on.
+TEST_F(Walk, SkipLeavesOutAFoldersEntries) {
+  make_tree();
+  std::string prefix = "file://" + root_ + "/";
+  for (std::string skipped : {"t/a", "t/a/b", "t"}) {
+    std::vector<std::string> seen;
+    Callback cb([&](SimpleEvent& evt) {
+      std::string p = str(static_cast<Dirent*>(evt.data)->pathname).substr(prefix.size());
+      seen.push_back(p);
+      evt.return_value = p == skipped ? FileHelper::kWalkSkip : 1;
+    });
+    EXPECT_TRUE(FileHelper::each_sync(at("t").c_str(), cb)) << skipped;
+    std::vector<std::string> expected;
+    for (std::string p : {"t", "t/a", "t/a/b", "t/a/b/y", "t/a/x", "t/l", "t/z"}) {
+      if (p.compare(0, skipped.size() + 1, skipped + "/") != 0) expected.push_back(p);
+    }
+    EXPECT_EQ(seen, expected) << skipped;
+  }
+}
+
 TEST_F(Walk, CallbackEndsTheWalk) {
   make_tree();
   struct Case {
