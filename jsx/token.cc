@@ -4,8 +4,6 @@ namespace nubrix {
 
 namespace {
 
-const String16* texts = nullptr;
-
 #define NUBRIX_TEXT_LITERAL(name, text) text,
 const char* const kTexts[TEXT_TOTAL] = {NUBRIX_OUTPUT_TEXTS(NUBRIX_TEXT_LITERAL)
                                             NUBRIX_GENERATED_TEXTS(NUBRIX_TEXT_LITERAL)};
@@ -22,13 +20,15 @@ const char* const kKeywords[TOKEN_COUNT] = {NUBRIX_TOKENS(NUBRIX_TOKEN_KEYWORD)}
 }  // namespace
 
 const String16* output_texts() {
-  // Created by the first parser; the transpiler runs on one thread.
-  if (!texts) {
-    String16* table = (String16*)DefaultAllocator::alloc(sizeof(String16) * TEXT_TOTAL);
-    for (uint32_t i = 0; i < TEXT_TOTAL; i++) new (table + i) String16(kTexts[i]);
-    texts = table;
-  }
-  return texts;
+  // Built once, by the first parser on any thread: a function-local static is
+  // initialised exactly once even when project builds start parsers in parallel.
+  // The table lives until the process ends.
+  static const String16* const table = [] {
+    String16* texts = (String16*)DefaultAllocator::alloc(sizeof(String16) * TEXT_TOTAL);
+    for (uint32_t i = 0; i < TEXT_TOTAL; i++) new (texts + i) String16(kTexts[i]);
+    return texts;
+  }();
+  return table;
 }
 
 const char* token_name(uint32_t token) {

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "jsx/token.h"
 #include "tools/driver.h"
 #include "utils/console.h"
 #include "utils/error.h"
@@ -573,9 +572,6 @@ void Project::build(const Map<String, int>* changed, bool quiet_if_idle,
     finish_build(run);
     return;
   }
-  // The compiler builds its output text table on first use, without a lock: build it
-  // here, before the jobs run in parallel.
-  output_texts();
   if (is_terminal_stderr()) schedule_progress(run, kProgressDelayUs);
   bool clean_comment = options_.clean_comment;
   const String config = inl_->config;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "golden/run_tool.h"
+#include "support/run_tool.h"
 
 namespace fs = std::filesystem;
 
