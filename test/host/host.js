@@ -130,6 +130,11 @@ function createHost(jsxc, options = {}) {
   let count = 0;
 
   function compile(file) {
+    // Sources below options.precompiled.src were compiled by a folder build beforehand.
+    const pre = options.precompiled;
+    if (pre && file.startsWith(pre.src + path.sep)) {
+      return fs.readFileSync(path.join(pre.out, path.relative(pre.src, file)), 'utf8');
+    }
     const out = path.join(outDir, `${++count}-${path.basename(file)}.js`);
     const r = childProcess.spawnSync(jsxc, [file, out], { encoding: 'utf8' });
     if (r.error) throw new CompileError(`cannot run ${jsxc}: ${r.error.message}`);

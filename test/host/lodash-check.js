@@ -7,14 +7,13 @@
 // Prints "ok N name" per function that agrees and "FAIL ..." for every difference or
 // file that does not load; exits 1 when anything failed.
 //
-// Known gap: a module that re-exports with `export {default as x} from './x.js'` is not
-// in the dialect. The compiler copies it as `module._export= {default as x} from ...`,
-// which is not JavaScript, so such a file (and every file importing one) fails when it
-// runs. Those files are found from their text, reported as "gap" lines, and expected to
-// fail with a SyntaxError; any other file that fails to load is a FAIL.
+// The package is compiled by one folder build (`jsxc <lodash-es> <tmp>`), and every
+// file must load.
 'use strict';
 
+const childProcess = require('child_process');
 const fs = require('fs');
+const os = require('os');
 const path = require('path');
 const { pathToFileURL } = require('url');
 const { createHost } = require('./host.js');
@@ -105,39 +104,24 @@ function outcome(fn) {
   }
 }
 
-// Files that cannot run under the host: those re-exporting with `export {...} from`
-// and, transitively, those that import one of them. Maps file name -> reason.
-function gapFiles(dir, files) {
-  const imports = new Map();
-  const gaps = new Map();
-  for (const f of files) {
-    const text = fs.readFileSync(path.join(dir, f), 'utf8');
-    if (/^export\s*\{[^}]*\}\s*from\s/m.test(text)) gaps.set(f, 're-exports with "export {...} from"');
-    const deps = [...text.matchAll(/(?:from|import)\s+'\.\/([^']+)'/g)].map((m) => m[1]);
-    imports.set(f, deps);
-  }
-  for (let changed = true; changed; ) {
-    changed = false;
-    for (const [f, deps] of imports) {
-      const bad = !gaps.has(f) && deps.find((d) => gaps.has(d));
-      if (bad) {
-        gaps.set(f, 'imports ' + bad);
-        changed = true;
-      }
-    }
-  }
-  return gaps;
-}
-
 async function main(argv) {
   if (argv.length !== 3 || argv[0] !== '--jsxc') {
     console.error('usage: node lodash-check.js --jsxc <path-to-jsxc> <lodash-es folder>');
     process.exit(2);
   }
   const dir = path.resolve(argv[2]);
-  const host = createHost(path.resolve(argv[1]));
+  const jsxc = path.resolve(argv[1]);
+  // The whole package is compiled by one folder build, as a project would be; the host
+  // then loads those outputs instead of starting the compiler once per file.
+  const outDir = fs.mkdtempSync(path.join(os.tmpdir(), 'jsxc-lodash-'));
+  process.on('exit', () => fs.rmSync(outDir, { recursive: true, force: true }));
+  const build = childProcess.spawnSync(jsxc, [dir, outDir], { encoding: 'utf8' });
+  if (build.error || build.status !== 0) {
+    console.log(`FAIL build: ${build.error ? build.error.message : (build.stdout + build.stderr).trimEnd()}`);
+    process.exit(1);
+  }
+  const host = createHost(jsxc, { precompiled: { src: dir, out: outDir } });
   const files = fs.readdirSync(dir).filter((f) => f.endsWith('.js')).sort();
-  const gaps = gapFiles(dir, files);
   let failed = 0; // files that did not load
   let differ = 0; // functions whose results differ
   let loaded = 0;
@@ -150,16 +134,12 @@ async function main(argv) {
     } catch (e) {
       error = e;
     }
-    if (gaps.has(f)) {
-      if (!error) console.log(`gap closed ${f}: loads now`);
-      else if (error instanceof SyntaxError) console.log(`gap ${f}: ${gaps.get(f)}`);
-      else console.log(`FAIL load ${f}: expected a SyntaxError, got ${error.message.split('\n')[0]}`), failed++;
-    } else if (error) {
+    if (error) {
       console.log(`FAIL load ${f}: ${error.message.split('\n')[0]}`);
       failed++;
     }
   }
-  console.log(`loaded ${loaded} of ${files.length} files, ${gaps.size} outside the dialect`);
+  console.log(`loaded ${loaded} of ${files.length} files`);
 
   let n = 0;
   for (const [name, run] of Object.entries(cases)) {
