@@ -265,6 +265,11 @@ void Parser::parse_import() {
     return;
   }
   if (t == STRING_LITERAL) {
+    // These two forms write the specifier after the binding name, and the bare form
+    // writes it before its own whitespace, so a specifier written over several lines
+    // (a template) moves its line feeds within the statement. The statement's last
+    // token still ends on its own line; the check resumes at the next token.
+    lines_reordered = true;
     String16 specifier = val();
     if (peek_type() == AS) {
       write(T_CONST);
@@ -282,6 +287,7 @@ void Parser::parse_import() {
       flush_before();
       // require(SPEC)
       write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
+      lines_reordered = false;
       return;
     }
     String16 name = derive_import_name(specifier);
@@ -292,6 +298,7 @@ void Parser::parse_import() {
     // require(SPEC)
     write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
     flush_before();
+    lines_reordered = false;
     return;
   }
   if (t == LPAREN || t == PERIOD) {

@@ -144,7 +144,9 @@ class Parser : public Object {
   void check_line() {
     // An ILLEGAL token never reaches the output: it stops the transpilation (an
     // unterminated block comment's text even runs past the token's own line).
-    if (lines_written != (int64_t)cur()->line && cur()->type != ILLEGAL) line_drift();
+    if (lines_written != (int64_t)cur()->line && cur()->type != ILLEGAL && !lines_reordered) {
+      line_drift();
+    }
   }
   [[noreturn]] void line_drift();
   int64_t lines_written = 0;
@@ -273,6 +275,7 @@ class Parser : public Object {
   int32_t nesting = 0;
   bool is_jsx;
   bool capturing = false;
+  bool lines_reordered = false;    // a rule writes a text ahead of its place (see check_line)
   bool comment_last_star = false;  // the in-place comment copy ends with '*'
   bool in_field_comment = true;    // captured text also stands inside the field's comment
   uint32_t pending_from = 0;

@@ -1,0 +1,8 @@
+require(`
+ort`)
+
+
+const  x = require(`a
+b`);
+z;
+

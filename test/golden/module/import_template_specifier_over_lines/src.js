@@ -1,0 +1,7 @@
+import`
+ort`
+
+
+import `a
+b` as x;
+z;
