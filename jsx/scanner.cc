@@ -505,8 +505,12 @@ bool Scanner::read_escape(String16& value) {
   advance();
   value.push((uint16_t)'\\');
   if (e == '\r' || e == '\n') {
-    if ((e == '\r' && ch == '\n') || (e == '\n' && ch == '\r')) advance();
-    value.push((uint16_t)'\n');
+    // A line continuation, copied as written so that the lines stay as they are.
+    value.push((uint16_t)e);
+    if ((e == '\r' && ch == '\n') || (e == '\n' && ch == '\r')) {
+      value.push((uint16_t)ch);
+      advance();
+    }
     return true;
   }
   if (e != 'u') {

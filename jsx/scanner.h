@@ -102,8 +102,8 @@ class Scanner : public Object {
   // when the literal is malformed (the look-ahead is then ILLEGAL).
   bool scan_regexp();
   // Reads the escape after a backslash (ch is the unit after it) into `value`,
-  // which receives the backslash and the escape as written (a line continuation is
-  // normalised to one line feed). False for a malformed \u escape.
+  // which receives the backslash and the escape as written, line continuations
+  // included. False for a malformed \u escape.
   bool read_escape(String16& value);
   // The hex digits of a \u escape, ch on the unit after the `u`: four digits or a
   // braced code point up to 10FFFF. On failure the scanner moves back to the unit
