@@ -12,7 +12,9 @@
 // belong to the loop's thread; while the handle exists it keeps its loop alive.
 //
 // Descriptors. Each request is bound to the descriptor that was open when it was
-// issued. `close` drops the writes that have not started yet; the descriptor itself is
+// issued. `close` drops the writes that have not started yet, and each dropped write is
+// reported to `on_error` with UV_ECANCELED: on a later dispatch, or at the latest while
+// the handle is released (releasing an open handle closes it). The descriptor itself is
 // closed only after its reads and writes in flight have completed, and a new `open` of
 // the same handle starts only after that, so no request can reach a reused number and
 // a truncating reopen cannot race the old writes. A descriptor never ends up as 0

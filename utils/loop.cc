@@ -24,7 +24,9 @@
 #include <uv.h>
 
 #include <chrono>
+#include <exception>
 #include <system_error>
+#include <utility>
 
 #include "utils/console.h"
 #include "utils/error.h"
@@ -60,6 +62,14 @@ std::atomic<int32_t> exit_call_count{0};
 std::atomic<bool> exit_waits_over{false};
 std::atomic<Thread::Inl::ExitHook> exit_hook1{nullptr};
 std::atomic<Thread::Inl::ExitHook> exit_hook2{nullptr};
+
+// Timeouts beyond this many microseconds (about 31 years) mean "no limit": a clock's
+// time point that far ahead is not representable, and the wait would end at once.
+constexpr int64_t kMaxTimeoutUs = (int64_t)1000000 * 3600 * 24 * 365 * 31;
+
+bool is_unlimited(int64_t timeout_us) {
+  return timeout_us <= 0 || timeout_us > kMaxTimeoutUs;
+}
 
 void nano_sleep(int64_t us) {
   struct timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
@@ -243,7 +253,7 @@ void Thread::sleep(int64_t timeout_us) {
     return;
   }
   // One wake-up, spurious or not, ends the sleep.
-  if (timeout_us <= 0)
+  if (is_unlimited(timeout_us))
     t->cond_.wait(l);
   else
     t->cond_.wait_for(l, std::chrono::microseconds(timeout_us));
@@ -278,7 +288,7 @@ void Thread::wait_for_end(std::thread::id id, int64_t timeout_us) {
   {
     std::unique_lock<std::mutex> l(sig.mutex);
     g.unlock();
-    if (timeout_us <= 0)
+    if (is_unlimited(timeout_us))
       sig.cond.wait(l, [&] { return sig.ended; });
     else
       sig.cond.wait_for(l, std::chrono::microseconds(timeout_us), [&] { return sig.ended; });
@@ -353,11 +363,123 @@ void Thread::Inl::del_run_loop(Thread* t, RunLoop* loop) {
 // ---------------------------------------------------------------------------------------
 // Run loops
 
+namespace {
+
+constexpr uint64_t kIdWrap = 4294967295u;  // ids are the counter modulo this
+constexpr uint8_t kQueued = 0;
+constexpr uint8_t kTaken = 1;
+
+// One message in a loop's queue: a Callback, or a small function object held in place.
+// `serial` is the counter value its id came from. `state` is claimed once, by the
+// dispatcher that fires the message or by the removal that takes it out; only the
+// claimer touches the callbacks afterwards.
+struct Message {
+  RunLoop::Queue q;
+  InlineCallback func;
+  uint64_t serial = 0;
+  uint8_t state = kTaken;
+  Message* next = nullptr;
+
+  bool claim() { return __atomic_exchange_n(&state, kTaken, __ATOMIC_ACQ_REL) == kQueued; }
+  bool is_queued() const { return __atomic_load_n(&state, __ATOMIC_ACQUIRE) == kQueued; }
+};
+
+// A singly linked list of messages in posting order. Its destructor frees what it holds
+// (and so releases the callbacks): lists of removed messages are destroyed after every
+// lock is dropped.
+class Messages {
+ public:
+  Messages() = default;
+  Messages(const Messages&) = delete;
+  Messages& operator=(const Messages&) = delete;
+  ~Messages() { clear(); }
+
+  [[nodiscard]] bool empty() const { return head == nullptr; }
+  void push(Message* m) {
+    m->next = nullptr;
+    if (tail)
+      tail->next = m;
+    else
+      head = m;
+    tail = m;
+  }
+  Message* shift() {
+    Message* m = head;
+    head = m->next;
+    if (!head) tail = nullptr;
+    m->next = nullptr;
+    return m;
+  }
+  // Appends all of `o`, which is left empty.
+  void splice(Messages& o) {
+    if (o.empty()) return;
+    if (tail)
+      tail->next = o.head;
+    else
+      head = o.head;
+    tail = o.tail;
+    o.head = o.tail = nullptr;
+  }
+  void swap(Messages& o) {
+    std::swap(head, o.head);
+    std::swap(tail, o.tail);
+  }
+  void clear() {
+    while (head) delete shift();
+  }
+
+  Message* head = nullptr;
+  Message* tail = nullptr;
+};
+
+// Spare message nodes kept by a loop for its next posts.
+constexpr uint32_t kMaxSpareMessages = 262144;
+
+}  // namespace
+
 // The running state and libuv handles of a loop. Fields marked (mutex) are guarded by the
 // loop's mutex; (owner) ones are touched only on the owner thread.
+//
+// The queue is three vectors in posting order: `incoming` (posted since the last
+// dispatch), `delayed` (not due at the last dispatch) and `batch` (being fired). A
+// dispatch takes the whole queue under one lock (a swap when nothing waits for its
+// time) and fires the batch without the lock; removals (cancel, clean keeps) reach the
+// batch's entries by claiming them, so no lock is taken per message.
 class RunLoop::Inl {
  public:
   explicit Inl(RunLoop* h) : host(h) {}
+  Inl(const Inl&) = delete;
+  Inl& operator=(const Inl&) = delete;
+
+  // Under the mutex: a node for a new message.
+  Message* new_message() {
+    if (spare.empty()) return new Message();
+    spare_count--;
+    return spare.shift();
+  }
+  // Under the mutex: a node whose callbacks are gone.
+  void recycle(Message* m) {
+    if (spare_count >= kMaxSpareMessages) {
+      delete m;
+      return;
+    }
+    m->func.reset();
+    spare.push(m);
+    spare_count++;
+  }
+  void enqueue(uint32_t id, uint32_t group, uint64_t time, uint64_t serial, Callback&& cb,
+               InlineCallback&& func) {
+    Message* m = new_message();
+    m->q.id = id;
+    m->q.group = group;
+    m->q.time = time;
+    m->q.seq = ++seq;
+    if (!cb.is_empty() || !m->q.resolve.is_empty()) m->q.resolve = std::move(cb);
+    m->func = std::move(func);
+    m->serial = serial;
+    m->state = kQueued;
+    incoming.push(m);
+  }
 
   RunLoop* host;
   uv_async_t async_h;
@@ -370,7 +492,12 @@ class RunLoop::Inl {
   int64_t keep_alive = 0;         // (mutex)
   int64_t idle_since = 0;         // (mutex)
   uint64_t seq = 0;               // (mutex) posting order of the queue's entries
-  uint64_t erase_version = 0;     // (mutex) bumped by every removal not done by the dispatcher
+  Messages incoming;              // (mutex)
+  Messages delayed;               // (mutex)
+  Messages batch;                 // (owner) filled and emptied under the mutex
+  Messages spare;                 // (mutex) nodes to reuse
+  uint32_t spare_count = 0;       // (mutex)
+  bool firing = false;            // (mutex) the batch is being fired
   uint32_t keep_count = 0;        // (mutex)
   uint32_t work_count = 0;        // (mutex)
   std::mutex* outside = nullptr;  // (mutex) the application's mutex held while firing
@@ -381,14 +508,19 @@ class RunLoop::Inl {
   void send() {
     if (accepting) uv_async_send(&async_h);
   }
-  uint32_t post(Callback&& cb, uint64_t delay_us, uint32_t group);
-  void take_group(uint32_t group, List<Callback>& out);
+  uint32_t post(Callback&& cb, InlineCallback&& func, uint64_t delay_us, uint32_t group);
+  uint32_t message_id(uint64_t* serial);
+  bool id_in_use(uint32_t id) const;
+  [[nodiscard]] bool has_messages() const {
+    return !incoming.empty() || !delayed.empty() || firing;
+  }
+  void take_group(uint32_t group, Messages& out);
   void queue_stop();
   void close_handles();
   void dispatch();
   void drop_queue();
 
-  void take_id(uint32_t id, Callback& out);
+  void take_id(uint32_t id, Messages& out);
   static void submit(Work* w);
   static void stop_for_abort(RunLoop* loop);
   static void on_async(uv_async_t* h) { ((Inl*)h->data)->dispatch(); }
@@ -411,13 +543,23 @@ struct RunLoop::Work {
 
 namespace {
 
-void fire(const Callback& cb, Object* data) {
+template <typename F>
+void guarded(const F& call) {
   try {
-    sync_callback(cb, nullptr, data);
+    call();
   } catch (const Error& e) {
-    // Nothing above the dispatcher could catch it (libuv's C frames).
+    // Nothing above the dispatcher could catch it (libuv's C frames): the exception is
+    // logged and the loop goes on with its next message.
     log(e);
+  } catch (const std::exception& e) {
+    log(Error(ERR_UNKNOWN, String(e.what())));
+  } catch (...) {
+    log(Error());
   }
+}
+
+void fire(const Callback& cb, Object* data) {
+  guarded([&] { sync_callback(cb, nullptr, data); });
 }
 
 // Holds the loop's outside mutex, if one is set, for one firing.
@@ -559,20 +701,60 @@ bool RunLoop::is_alive(std::thread::id id) {
   return t && (*t)->loop_ && (*t)->loop_->is_alive();
 }
 
-uint32_t RunLoop::Inl::post(Callback&& cb, uint64_t delay_us, uint32_t group) {
+// Under the mutex: whether a queued message has that id.
+bool RunLoop::Inl::id_in_use(uint32_t id) const {
+  for (const Messages* list : {&incoming, &delayed, &batch}) {
+    for (const Message* m = list->head; m; m = m->next) {
+      if (m->q.id == id && m->is_queued()) return true;
+    }
+  }
+  return false;
+}
+
+// Under the mutex: the next id of iid32's counter that no queued message has. Ids come
+// back only after the counter wrapped, so the queue is searched only while a message
+// taken one wrap ago or earlier is still queued (the oldest is at the front of a list).
+uint32_t RunLoop::Inl::message_id(uint64_t* serial) {
+  uint64_t oldest = UINT64_MAX;
+  for (const Messages* list : {&incoming, &delayed, &batch}) {
+    if (!list->empty() && list->head->serial < oldest) oldest = list->head->serial;
+  }
+  for (;;) {
+    uint64_t v = iid();
+    uint32_t id = (uint32_t)(v % kIdWrap);
+    if (id == 0) continue;  // 0 means "refused" and "all"
+    if (oldest != UINT64_MAX && v - oldest >= kIdWrap && id_in_use(id)) continue;
+    *serial = v;
+    return id;
+  }
+}
+
+uint32_t RunLoop::Inl::post(Callback&& cb, InlineCallback&& func, uint64_t delay_us,
+                            uint32_t group) {
   if (host->thread_->is_abort()) return 0;
-  uint64_t time = delay_us ? (uint64_t)time_monotonic() + delay_us : 0;
+  uint64_t time = 0;
+  if (delay_us) {
+    // An end past the clock's range is never due (it must not wrap to the past).
+    uint64_t now = (uint64_t)time_monotonic();
+    time = delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
+  }
   std::lock_guard<std::mutex> l(host->mutex_);
   if (destroying) return 0;
-  uint32_t id = iid32();
-  host->queue_.push(Queue{id, group, time, ++seq, std::move(cb)});
+  uint64_t serial;
+  uint32_t id = message_id(&serial);
+  enqueue(id, group, time, serial, std::move(cb), std::move(func));
   send();
   return id;
 }
 
 uint32_t RunLoop::post(const Callback& cb, uint64_t delay_us) {
   Callback held(cb);  // released after the lock when refused
-  return inl_->post(std::move(held), delay_us, 0);
+  return inl_->post(std::move(held), InlineCallback(), delay_us, 0);
+}
+
+uint32_t RunLoop::post_inline(InlineCallback&& func, uint64_t delay_us) {
+  InlineCallback held(std::move(func));  // destroyed after the lock when refused
+  return inl_->post(Callback(), std::move(held), delay_us, 0);
 }
 
 void RunLoop::post_sync(const Callback& cb) {
@@ -590,7 +772,7 @@ void RunLoop::post_sync(const Callback& cb) {
   SyncState* state = new SyncState();
   state->retain();
   // A refused message is released at once and finishes the state.
-  inl_->post(Callback(new SyncMessage(cb, state)), 0, 0);
+  inl_->post(Callback(new SyncMessage(cb, state)), InlineCallback(), 0, 0);
   {
     std::unique_lock<std::mutex> l(state->mutex);
     if (!caller) {
@@ -610,48 +792,80 @@ void RunLoop::post_sync(const Callback& cb) {
 
 void RunLoop::cancel(uint32_t id) {
   if (id == 0) return;
-  Callback removed;  // released after the lock
+  Messages removed;  // released after the lock
   std::lock_guard<std::mutex> l(mutex_);
   inl_->take_id(id, removed);
 }
 
-// Under the mutex: moves the first queued message with that id into `out`.
-void RunLoop::Inl::take_id(uint32_t id, Callback& out) {
-  List<Queue>& q = host->queue_;
-  for (auto it = q.begin(); it != q.end(); ++it) {
-    if (it->id != id) continue;
-    out = std::move(it->resolve);
-    q.erase(it);
-    erase_version++;
-    send();
-    return;
+namespace {
+
+// Under the mutex: moves the queued messages that `match` out of `list` into `out`, in
+// order; at most one with `one`. Entries of a batch being fired are claimed and left in
+// place (the dispatcher skips them; their callbacks move to a new node); others are
+// unlinked. Returns the count moved.
+template <typename Match>
+size_t take_from(Messages& list, bool in_batch, bool one, const Match& match, Messages& out) {
+  size_t n = 0;
+  Message* prev = nullptr;
+  for (Message* m = list.head; m;) {
+    Message* next = m->next;
+    if (!match(*m) || !m->is_queued()) {
+      prev = m;
+      m = next;
+      continue;
+    }
+    if (in_batch) {
+      if (m->claim()) {
+        Message* moved = new Message();
+        moved->q.resolve = std::move(m->q.resolve);
+        moved->func = std::move(m->func);
+        m->func.reset();
+        out.push(moved);
+        n++;
+      }
+      prev = m;
+    } else {
+      if (prev)
+        prev->next = next;
+      else
+        list.head = next;
+      if (list.tail == m) list.tail = prev;
+      m->state = kTaken;
+      out.push(m);
+      n++;
+    }
+    if (one && n) break;
+    m = next;
   }
+  return n;
+}
+
+}  // namespace
+
+// Under the mutex: moves the queued message with that id into `out` (ids of queued
+// messages are unique).
+void RunLoop::Inl::take_id(uint32_t id, Messages& out) {
+  auto match = [id](const Message& m) { return m.q.id == id; };
+  // Oldest first: the batch, then what waits for its time, then the newest.
+  if (take_from(batch, true, true, match, out) || take_from(delayed, false, true, match, out) ||
+      take_from(incoming, false, true, match, out))
+    send();
 }
 
 // Under the mutex: moves every queued message of the group into `out`.
-void RunLoop::Inl::take_group(uint32_t group, List<Callback>& out) {
-  List<Queue>& q = host->queue_;
-  bool any = false;
-  for (auto it = q.begin(); it != q.end();) {
-    if (it->group == group) {
-      out.push(std::move(it->resolve));
-      it = q.erase(it);
-      any = true;
-    } else {
-      ++it;
-    }
-  }
-  if (any) {
-    erase_version++;
-    send();
-  }
+void RunLoop::Inl::take_group(uint32_t group, Messages& out) {
+  auto match = [group](const Message& m) { return m.q.group == group; };
+  size_t n = take_from(batch, true, false, match, out);
+  n += take_from(delayed, false, false, match, out);
+  n += take_from(incoming, false, false, match, out);
+  if (n) send();
 }
 
 uint32_t RunLoop::work(const Callback& work, const Callback& done, const String& name) {
   if (thread_->is_abort()) return 0;
   Work* w = new Work{this, iid32(), work, done, uv_work_t(), List<Work*>::Iterator(), name, false};
   uint32_t id = w->id;
-  if (!inl_->post(Callback(new SubmitWork(w)), 0, 0)) return 0;
+  if (!inl_->post(Callback(new SubmitWork(w)), InlineCallback(), 0, 0)) return 0;
   return id;
 }
 
@@ -728,7 +942,9 @@ void RunLoop::Inl::queue_stop() {
     self->stopping = true;
     uv_stop(self->host->uv_loop_);
   });
-  host->queue_.push(Queue{iid32(), 0, 0, ++seq, std::move(stop)});
+  uint64_t serial;
+  uint32_t id = message_id(&serial);
+  enqueue(id, 0, 0, serial, std::move(stop), InlineCallback());
   send();
 }
 
@@ -756,7 +972,7 @@ bool RunLoop::is_running() const {
 bool RunLoop::is_alive() const {
   {
     std::lock_guard<std::mutex> l(mutex_);
-    if (inl_->running || !queue_.is_empty() || inl_->keep_count || inl_->work_count) return true;
+    if (inl_->running || inl_->has_messages() || inl_->keep_count || inl_->work_count) return true;
   }
   // libuv's own state may be read on the owner thread only.
   return std::this_thread::get_id() == thread_id_ && uv_loop_alive(uv_loop_);
@@ -765,7 +981,17 @@ bool RunLoop::is_alive() const {
 KeepLoop* RunLoop::keep_alive(const String& name, bool clean) {
   std::lock_guard<std::mutex> l(mutex_);
   if (inl_->destroying) return new KeepLoop(nullptr, iid32(), name, clean);
-  KeepLoop* keep = new KeepLoop(this, iid32(), name, clean);
+  // After the ids wrapped, a group still held by a keep is not given out again.
+  uint32_t group = iid32();
+  for (auto it = keeps_.begin(); it != keeps_.end();) {
+    if ((*it)->group_ == group) {
+      group = iid32();
+      it = keeps_.begin();
+    } else {
+      ++it;
+    }
+  }
+  KeepLoop* keep = new KeepLoop(this, group, name, clean);
   keep->node_ = keeps_.push(keep);
   inl_->keep_count++;
   return keep;
@@ -824,47 +1050,77 @@ void RunLoop::run(int64_t keep_alive_us) {
 }
 
 void RunLoop::Inl::drop_queue() {
-  List<Queue> dropped;
-  {
-    std::lock_guard<std::mutex> l(host->mutex_);
-    dropped = std::move(host->queue_);
-    erase_version++;
-  }
+  Messages dropped, late;  // released after the lock
+  std::lock_guard<std::mutex> l(host->mutex_);
+  dropped.swap(incoming);
+  late.swap(delayed);
 }
 
 void RunLoop::Inl::dispatch() {
   RunLoop* loop = host;
   uv_timer_stop(&timer_h);
   int64_t now = time_monotonic();
+  Messages excess;  // spent nodes beyond the spares, freed after the lock
   std::unique_lock<std::mutex> l(loop->mutex_);
   if (!accepting) return;  // closing: run is about to return
-  // The batch: every message queued before this point. Each is popped under the mutex
-  // just before it fires, so cancel and clean keeps see the rest of the batch.
-  uint64_t last = seq;
-  List<Queue>::Node* cursor = nullptr;  // last not-yet-due entry passed
-  uint64_t version = erase_version;
-  bool fired = false;
-  for (;;) {
-    if (version != erase_version) cursor = nullptr;  // the cursor may have been removed
-    List<Queue>::Node* n = cursor ? cursor->next : loop->queue_.first().node();
-    while (n && n->value.seq <= last && n->value.time != 0 && (int64_t)n->value.time > now) {
-      cursor = n;
-      n = n->next;
+  // The batch: every message queued before this point, in posting order. Messages
+  // posted from now on go to `incoming` and wait for a later dispatch.
+  if (delayed.empty()) {
+    batch.swap(incoming);
+  } else {
+    while (!delayed.empty() || !incoming.empty()) {
+      bool from_delayed =
+          incoming.empty() || (!delayed.empty() && delayed.head->q.seq < incoming.head->q.seq);
+      batch.push((from_delayed ? delayed : incoming).shift());
     }
-    if (!n || n->value.seq > last) break;
+  }
+  firing = true;
+  std::mutex* outside_mutex = outside;
+  l.unlock();
+  bool fired = false;
+  uint32_t not_due = 0, count = 0;
+  for (Message* m = batch.head; m; m = m->next) {
+    count++;
+    if (m->q.time != 0 && (int64_t)m->q.time > now) {
+      not_due++;
+      continue;
+    }
+    if (!m->claim()) continue;  // removed meanwhile
     {
-      Callback cb(std::move(n->value.resolve));
-      loop->queue_.erase(List<Queue>::Iterator(n));
-      version = erase_version;
-      std::mutex* outside_mutex = outside;
-      l.unlock();
-      {
-        OutsideLock o(outside_mutex);
+      Callback cb(std::move(m->q.resolve));
+      InlineCallback func(std::move(m->func));
+      m->func.reset();
+      OutsideLock o(outside_mutex);
+      if (func.is_empty()) {
         fire(cb, loop);
+      } else {
+        guarded([&] {
+          SimpleEvent evt = {nullptr, loop, 0};
+          func.call(evt);
+        });
       }
-      fired = true;
     }  // released with no lock held
-    l.lock();
+    fired = true;
+  }
+  l.lock();
+  firing = false;
+  // What is not due yet keeps its place ahead of everything posted meanwhile; the
+  // nodes of the rest are kept for the next posts.
+  if (not_due == 0) {
+    // Every node is spent: kept in one step, or freed when the loop has enough.
+    if (spare_count + count <= kMaxSpareMessages) {
+      spare.splice(batch);
+      spare_count += count;
+    } else {
+      excess.swap(batch);
+    }
+  }
+  while (!batch.empty()) {
+    Message* m = batch.shift();
+    if (m->state == kQueued)
+      delayed.push(m);
+    else
+      recycle(m);
   }
 
   if (stopping) {
@@ -874,19 +1130,16 @@ void RunLoop::Inl::dispatch() {
   now = time_monotonic();
   // The keep-alive time counts from the last activity.
   if (fired) idle_since = 0;
-  if (!loop->queue_.is_empty()) {
+  if (!incoming.empty() || !delayed.empty()) {
     // Signed distances: a message that fell due meanwhile is due, not 2^64 us ahead.
-    int64_t nearest = INT64_MAX;
-    for (auto it = loop->queue_.begin(); it != loop->queue_.end(); ++it) {
-      int64_t d = it->time == 0 ? 0 : (int64_t)it->time - now;
-      if (d < 1) {
-        nearest = 0;
-        break;
-      }
+    int64_t nearest = incoming.empty() ? INT64_MAX : 0;
+    for (Message* m = delayed.head; nearest > 0 && m; m = m->next) {
+      int64_t d = m->q.time == 0 ? 0 : (int64_t)m->q.time - now;
+      if (d < 1) nearest = 0;
       if (d < nearest) nearest = d;
     }
     idle_since = 0;
-    uint64_t ms = (uint64_t)((nearest + 999) / 1000);
+    uint64_t ms = (uint64_t)(nearest / 1000 + (nearest % 1000 != 0));
     if (nearest == 0 || ms < 1)
       uv_async_send(&async_h);
     else
@@ -920,7 +1173,7 @@ void close_any(uv_handle_t* h, void*) {
 
 RunLoop::~RunLoop() {
   Runtime* r = runtime();
-  List<Queue> pending;
+  Messages pending, late;
   List<Work*> orphaned;
   List<String> keep_names;
   {
@@ -942,12 +1195,14 @@ RunLoop::~RunLoop() {
     }
     works_.clear();
     inl_->work_count = 0;
-    pending = std::move(queue_);
+    pending.swap(inl_->incoming);
+    late.swap(inl_->delayed);
   }
   for (auto it = keep_names.begin(); it != keep_names.end(); ++it)
     log("RunLoop keep not release \"%s\"", it->c_str());
   // Messages are released with no lock held; what they post now is refused.
   pending.clear();
+  late.clear();
   // libuv still holds the works in flight: cancel what has not started and let every
   // completion come back (it frees its record without calling done) before the libuv
   // loop goes.
@@ -956,8 +1211,12 @@ RunLoop::~RunLoop() {
     uv_cancel((uv_req_t*)&(*it)->req);
     inl_->orphans++;
   }
-  while (inl_->orphans > 0) uv_run(uv_loop_, UV_RUN_ONCE);
-  if (uv_loop_ != uv_default_loop()) {
+  // While the process exits, a work in flight may be the exit itself (a pool job that
+  // called Thread::Inl::exit waits for this thread's end): it is not waited for, and
+  // the libuv loop it will report to is left to the ending process.
+  bool abandon = inl_->orphans > 0 && Thread::is_process_exit();
+  while (!abandon && inl_->orphans > 0) uv_run(uv_loop_, UV_RUN_ONCE);
+  if (!abandon && uv_loop_ != uv_default_loop()) {
     if (uv_loop_close(uv_loop_) == UV_EBUSY) {
       uv_walk(uv_loop_, close_any, nullptr);
       uv_run(uv_loop_, UV_RUN_DEFAULT);
@@ -972,6 +1231,10 @@ RunLoop::~RunLoop() {
       main_loop_ptr.store(nullptr);
       main_thread_id.store(std::thread::id());
     }
+  }
+  {
+    std::lock_guard<std::mutex> l(mutex_);
+    inl_->spare.clear();
   }
   delete inl_;
 }
@@ -998,17 +1261,16 @@ uint32_t KeepLoop::post(const Callback& cb, uint64_t delay_us) {
   // The global mutex keeps the loop from being destroyed meanwhile.
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return 0;
-  return loop_->inl_->post(std::move(held), delay_us, group_);
+  return loop_->inl_->post(std::move(held), InlineCallback(), delay_us, group_);
 }
 
 void KeepLoop::cancel(uint32_t id) {
-  List<Callback> removed;  // released after the locks
-  Callback one;
+  Messages removed;  // released after the locks
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return;
   std::lock_guard<std::mutex> l(loop_->mutex_);
   if (id != 0)
-    loop_->inl_->take_id(id, one);
+    loop_->inl_->take_id(id, removed);
   else
     loop_->inl_->take_group(group_, removed);
 }
@@ -1019,7 +1281,7 @@ bool KeepLoop::is_attached() const {
 }
 
 KeepLoop::~KeepLoop() {
-  List<Callback> removed;  // released after the locks
+  Messages removed;  // released after the locks
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return;
   std::lock_guard<std::mutex> l(loop_->mutex_);
