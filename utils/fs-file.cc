@@ -6,6 +6,7 @@
 #include <uv.h>
 
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "utils/console.h"
@@ -472,6 +473,40 @@ void AsyncFile::read(Buffer buffer, int64_t offset, int32_t mark) {
 }
 void AsyncFile::write(Buffer buffer, int64_t offset, int32_t mark) {
   inl_->write(std::move(buffer), offset, mark);
+}
+
+namespace {
+
+// One copy of AsyncFile::copy, shared by its pool job and its completion.
+class CopyJob : public Reference {
+ public:
+  CopyJob(const String& source_, const String& target_, const Callback& done_)
+      : source(source_), target(target_), done(done_) {}
+  ~CopyJob() override { nubrix::release(error); }
+  void run(SimpleEvent&) {
+    try {
+      FileHelper::cp_sync(source, target);
+    } catch (const Error& e) {
+      error = new Error(e);
+    } catch (const std::exception& e) {
+      error = new Error(ERR_UNKNOWN, String(e.what()));
+    }
+  }
+  void finish(SimpleEvent& evt) { sync_callback(done, error, evt.data); }
+
+  String source;
+  String target;
+  Callback done;
+  Error* error = nullptr;
+};
+
+}  // namespace
+
+uint32_t AsyncFile::copy(const String& source, const String& target, const Callback& done,
+                         RunLoop* loop) {
+  CopyJob* job = new CopyJob(source, target, done);
+  Callback run(job, &CopyJob::run), finish(job, &CopyJob::finish);  // both retain the job
+  return loop->work(run, finish, "AsyncFile::copy");
 }
 
 }  // namespace nubrix

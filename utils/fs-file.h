@@ -109,6 +109,15 @@ class AsyncFile : public Object {
   // Queues the whole buffer to be written at `offset` (-1: the current position).
   void write(Buffer buffer, int64_t offset = -1, int32_t mark = 0);
 
+  // Copies the file `source` to `target` on `loop`'s thread pool, as FileHelper::cp_sync
+  // does (inside the kernel where it can, with the same results and errors), and then
+  // fires `done` on the loop's thread: the event's error is null after a whole copy and
+  // is the Error cp_sync would have thrown otherwise. Returns the work id (0 when the
+  // loop's owner is aborted: nothing is copied and `done` never fires). Like every work,
+  // the copy starts once the loop dispatches it (not before `run`).
+  static uint32_t copy(const String& source, const String& target, const Callback& done,
+                       RunLoop* loop = RunLoop::current());
+
  private:
   Inl* inl_;
 };

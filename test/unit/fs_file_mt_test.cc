@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <uv.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -316,6 +317,34 @@ TEST_F(FileTest, CloseDropsWritesNotStarted) {
     ASSERT_EQ(cancelled, 7) << "round " << round;
     ASSERT_EQ(file_text(path), std::string(4096, 'a')) << "round " << round;
   }
+}
+
+// AsyncFile::copy copies on the loop's pool as cp_sync does and reports on the loop's
+// thread: nothing on success, cp_sync's error otherwise.
+TEST_F(FileTest, CopyOnTheLoop) {
+  std::string data(1300000, 'c');
+  for (size_t i = 0; i < data.size(); i += 4093) data[i] = (char)('0' + i % 10);
+  String src = at("copy-src.bin");
+  FileHelper::write_file_sync(src, data.data(), (int64_t)data.size());
+  std::vector<std::string> results;
+  std::thread::id owner;
+  run_scenario([&](RunLoop* loop) {
+    owner = Thread::current_id();
+    auto report = [&](SimpleEvent& e) {
+      EXPECT_EQ(Thread::current_id(), owner);
+      results.push_back(e.error ? std::to_string(e.error->code()) + " " + e.error->message().c_str()
+                                : "ok");
+    };
+    EXPECT_NE(AsyncFile::copy(src, at("copy-dst.bin"), report, loop), 0u);
+    EXPECT_NE(AsyncFile::copy(at("none.bin"), at("never.bin"), report, loop), 0u);
+  });
+  std::sort(results.begin(), results.end());
+  EXPECT_EQ(results, (std::vector<std::string>{std::to_string(UV_ENOENT) +
+                                                   " ENOENT, no such file or directory, " +
+                                                   at("none.bin").c_str(),
+                                               "ok"}));
+  EXPECT_TRUE(file_text(at("copy-dst.bin")) == data);
+  EXPECT_FALSE(FileHelper::exists_sync(at("never.bin")));
 }
 
 // A close issued while a read is in flight waits for it: the read gets its data, not
