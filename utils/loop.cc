@@ -27,6 +27,7 @@
 #include <exception>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "utils/console.h"
 #include "utils/error.h"
@@ -366,119 +367,307 @@ void Thread::Inl::del_run_loop(Thread* t, RunLoop* loop) {
 namespace {
 
 constexpr uint64_t kIdWrap = 4294967295u;  // ids are the counter modulo this
-constexpr uint8_t kQueued = 0;
-constexpr uint8_t kTaken = 1;
 
-// One message in a loop's queue: a Callback, or a small function object held in place.
-// `serial` is the counter value its id came from. `state` is claimed once, by the
-// dispatcher that fires the message or by the removal that takes it out; only the
-// claimer touches the callbacks afterwards.
+// One message in a loop's queue: a callback core (owned: one reference), or a small
+// function object held in place (`core` null). `seq` is the value of iid's counter its
+// id was taken from; taken under the loop's mutex, it is also the posting order. An
+// entry of a batch being fired is removed by setting its id to 0 (the only field
+// written while the dispatcher reads the batch without the lock); the dispatcher then
+// skips it and releases its core. The dispatcher itself writes nothing into the
+// entries: the lines go back to the posting threads clean.
 struct Message {
-  RunLoop::Queue q;
+  uint32_t id;
+  uint32_t group;
+  uint64_t time;
+  uint64_t seq;
+  CallbackCore* core;
   InlineCallback func;
-  uint64_t serial = 0;
-  uint8_t state = kTaken;
-  Message* next = nullptr;
 
-  bool claim() { return __atomic_exchange_n(&state, kTaken, __ATOMIC_ACQ_REL) == kQueued; }
-  bool is_queued() const { return __atomic_load_n(&state, __ATOMIC_ACQUIRE) == kQueued; }
+  [[nodiscard]] uint32_t live_id() const { return __atomic_load_n(&id, __ATOMIC_RELAXED); }
+  [[nodiscard]] bool is_due(int64_t now) const { return time == 0 || (int64_t)time <= now; }
+  void remove() { __atomic_store_n(&id, 0, __ATOMIC_RELAXED); }
+  void release() {
+    if (core) core->release();
+    core = nullptr;
+  }
+};
+static_assert(std::is_trivially_copyable<Message>::value, "messages move as plain bytes");
+
+// Entries are kept in blocks of this many (16 KiB): a post copies its entry into the
+// last block, with no allocation while the loop has spare blocks, and nothing is ever
+// moved when the queue grows.
+constexpr uint32_t kBlockMessages = 255;
+// Spare blocks a loop keeps for its next posts (about 4 000 entries, 260 KB); the rest
+// of a burst's blocks are freed.
+constexpr uint32_t kMaxSpareBlocks = 1024;
+
+constexpr uint32_t kPrefetchAhead = 4;
+// Rounds of one dispatch: messages posted while a batch fires are fired in the same
+// dispatch, up to this many batches, without a wake-up through libuv.
+constexpr int kDispatchRounds = 1;
+
+struct Block {
+  Message m[kBlockMessages];
+  uint32_t size;
+  Block* next;
 };
 
-// A singly linked list of messages in posting order. Its destructor frees what it holds
-// (and so releases the callbacks): lists of removed messages are destroyed after every
-// lock is dropped.
+Block* new_block() {
+  Block* b = new Block;
+  b->size = 0;
+  b->next = nullptr;
+  return b;
+}
+
+// Frees a chain of blocks.
+void free_blocks(Block* b) {
+  while (b) {
+    Block* next = b->next;
+    delete b;
+    b = next;
+  }
+}
+
+// The spare blocks of one loop, guarded by its mutex. Blocks are made and freed with
+// the mutex released: an allocation, and the first touch of its pages, must not hold
+// up the dispatcher or other posts. Blocks given back beyond the spares wait in
+// `excess` until the dispatcher frees them, after its lock.
+class BlockPool {
+ public:
+  BlockPool() = default;
+  BlockPool(const BlockPool&) = delete;
+  BlockPool& operator=(const BlockPool&) = delete;
+  ~BlockPool() {
+    free_blocks(spare);
+    free_blocks(excess);
+  }
+  [[nodiscard]] bool empty() const { return spare == nullptr; }
+  [[nodiscard]] bool is_full() const { return count >= kMaxSpareBlocks; }
+  // A spare block, null when there is none.
+  Block* get() {
+    Block* b = spare;
+    if (!b) return nullptr;
+    spare = b->next;
+    count--;
+    b->size = 0;
+    b->next = nullptr;
+    return b;
+  }
+  // Keeps the block; `spare_only`: beyond the spares it goes to `excess`.
+  void put(Block* b, bool spare_only = true) {
+    if (spare_only && count >= kMaxSpareBlocks) {
+      b->next = excess;
+      excess = b;
+      return;
+    }
+    b->next = spare;
+    spare = b;
+    count++;
+  }
+  // Adds the chain `first` .. `last` to the excess.
+  void put_excess(Block* first, Block* last) {
+    last->next = excess;
+    excess = first;
+  }
+  // The blocks to free, for the caller to free after the lock.
+  Block* take_excess() {
+    Block* b = excess;
+    excess = nullptr;
+    return b;
+  }
+
+ private:
+  Block* spare = nullptr;
+  Block* excess = nullptr;
+  uint32_t count = 0;
+};
+
+// Removed callback cores, released when the list is destroyed (after every lock is
+// dropped).
+class Removed {
+ public:
+  Removed() = default;
+  Removed(const Removed&) = delete;
+  Removed& operator=(const Removed&) = delete;
+  ~Removed() {
+    for (CallbackCore* core : cores) core->release();
+  }
+  void push(CallbackCore* core) {
+    if (core) cores.push_back(core);
+  }
+
+ private:
+  std::vector<CallbackCore*> cores;
+};
+
+// Messages in posting order, in a chain of blocks taken from the loop's pool (none: from
+// the heap). A removed entry stays in place with id 0 and no core. `live` counts the
+// entries not removed. The destructor releases the cores still held.
 class Messages {
  public:
-  Messages() = default;
+  explicit Messages(BlockPool* p = nullptr) : pool(p) {}
   Messages(const Messages&) = delete;
   Messages& operator=(const Messages&) = delete;
   ~Messages() { clear(); }
 
-  [[nodiscard]] bool empty() const { return head == nullptr; }
-  void push(Message* m) {
-    m->next = nullptr;
-    if (tail)
-      tail->next = m;
-    else
-      head = m;
-    tail = m;
+  [[nodiscard]] bool empty() const { return live == 0; }
+  // Whether the next entry needs a new block.
+  [[nodiscard]] bool full() const { return !tail || tail_used == kBlockMessages; }
+  // The entries in use in a block of this list. The last block's count is kept here,
+  // beside the list's other fields, so a post does not touch the block's header line.
+  [[nodiscard]] uint32_t used(const Block* b) const { return b == tail ? tail_used : b->size; }
+  void push(const Message& m) { slot() = m; }
+  // A new entry at the end, to be filled in by the caller.
+  Message& slot() {
+    if (!tail || tail_used == kBlockMessages) add_block();
+    live++;
+    uint32_t i = tail_used++;
+    // The lines of the next entries were last read by the dispatcher's thread: they are
+    // asked for ahead, so a run of posts does not wait for each in turn.
+    if (i + kPrefetchAhead < kBlockMessages) __builtin_prefetch(&tail->m[i + kPrefetchAhead], 1);
+    return tail->m[i];
   }
-  Message* shift() {
-    Message* m = head;
-    head = m->next;
-    if (!head) tail = nullptr;
-    m->next = nullptr;
-    return m;
+  // The posting order of the first entry (removed or not); `none` when there is none.
+  [[nodiscard]] uint64_t front_seq(uint64_t none) const {
+    return head && used(head) ? head->m[0].seq : none;
   }
-  // Appends all of `o`, which is left empty.
-  void splice(Messages& o) {
-    if (o.empty()) return;
-    if (tail)
-      tail->next = o.head;
-    else
-      head = o.head;
-    tail = o.tail;
-    o.head = o.tail = nullptr;
+  // Calls `f(Message&)` on every entry, removed ones included, in order.
+  template <typename F>
+  void each(const F& f) const {
+    for (Block* b = head; b; b = b->next) {
+      for (uint32_t i = 0, n = used(b); i < n; i++) f(b->m[i]);
+    }
   }
+  // Removes the entry (it must be live here), its core going to `out`.
+  void take(Message& m, Removed& out) {
+    out.push(m.core);
+    m.core = nullptr;
+    m.remove();
+    live--;
+  }
+  // Swaps the entries, not the pools.
   void swap(Messages& o) {
     std::swap(head, o.head);
     std::swap(tail, o.tail);
+    std::swap(live, o.live);
+    std::swap(tail_used, o.tail_used);
   }
-  void clear() {
-    while (head) delete shift();
+  // Empties the list; `release`: the cores still held are released.
+  void clear(bool release = true) {
+    while (head) {
+      if (!release && pool && pool->is_full()) {
+        // The rest goes to the pool's excess whole, without a walk under the lock.
+        pool->put_excess(head, tail);
+        head = nullptr;
+        break;
+      }
+      Block* b = head;
+      head = b->next;
+      if (release) {
+        for (uint32_t i = 0, n = used(b); i < n; i++) b->m[i].release();
+      }
+      if (pool)
+        pool->put(b);
+      else
+        delete b;
+    }
+    tail = nullptr;
+    live = 0;
+    tail_used = 0;
   }
 
-  Message* head = nullptr;
-  Message* tail = nullptr;
+  Block* head = nullptr;
+  Block* tail = nullptr;
+  size_t live = 0;
+  uint32_t tail_used = 0;
+
+ private:
+  void add_block() {
+    Block* b = pool ? pool->get() : nullptr;
+    if (!b) b = new_block();
+    if (tail) tail->size = tail_used;
+    tail_used = 0;
+    if (tail)
+      tail->next = b;
+    else
+      head = b;
+    tail = b;
+  }
+  BlockPool* pool;
 };
 
-// Spare message nodes kept by a loop for its next posts.
-constexpr uint32_t kMaxSpareMessages = 262144;
+// Under the mutex: calls `f(Message&)` on each queued entry of `list`, in order, until
+// it returns true. For the batch being fired, `started` entries have begun to fire
+// (their firing is over or under way, unless they were not due at `now`).
+template <typename F>
+void each_queued(const Messages& list, size_t started, int64_t now, const F& f) {
+  size_t k = 0;
+  for (Block* b = list.head; b; b = b->next) {
+    for (uint32_t i = 0, n = list.used(b); i < n; i++, k++) {
+      Message& m = b->m[i];
+      if (m.live_id() == 0 || (k < started && m.is_due(now))) continue;
+      if (f(m)) return;
+    }
+  }
+}
+
+// Walks the live entries of a list, in order; `m` is null at the end.
+class Cursor {
+ public:
+  explicit Cursor(const Messages& list) : list_(list), b_(list.head) { settle(); }
+  void next() {
+    i_++;
+    settle();
+  }
+  Message* m = nullptr;
+
+ private:
+  void settle() {
+    m = nullptr;
+    for (; b_; b_ = b_->next, i_ = 0) {
+      for (uint32_t n = list_.used(b_); i_ < n; i_++) {
+        if (b_->m[i_].live_id() != 0) {
+          m = &b_->m[i_];
+          return;
+        }
+      }
+    }
+  }
+  const Messages& list_;
+  Block* b_;
+  uint32_t i_ = 0;
+};
 
 }  // namespace
 
 // The running state and libuv handles of a loop. Fields marked (mutex) are guarded by the
 // loop's mutex; (owner) ones are touched only on the owner thread.
 //
-// The queue is three vectors in posting order: `incoming` (posted since the last
-// dispatch), `delayed` (not due at the last dispatch) and `batch` (being fired). A
+// The queue is three runs of entries in posting order: `incoming` (posted since the
+// last dispatch), `delayed` (not due at the last dispatch) and `batch` (being fired). A
 // dispatch takes the whole queue under one lock (a swap when nothing waits for its
 // time) and fires the batch without the lock; removals (cancel, clean keeps) reach the
-// batch's entries by claiming them, so no lock is taken per message.
+// batch's entries by clearing their ids, so firing takes no lock and no atomic
+// read-modify-write per message. A post sends the async handle only when no dispatch is
+// already on its way (`wake_pending`).
 class RunLoop::Inl {
  public:
   explicit Inl(RunLoop* h) : host(h) {}
   Inl(const Inl&) = delete;
   Inl& operator=(const Inl&) = delete;
 
-  // Under the mutex: a node for a new message.
-  Message* new_message() {
-    if (spare.empty()) return new Message();
-    spare_count--;
-    return spare.shift();
-  }
-  // Under the mutex: a node whose callbacks are gone.
-  void recycle(Message* m) {
-    if (spare_count >= kMaxSpareMessages) {
-      delete m;
-      return;
-    }
-    m->func.reset();
-    spare.push(m);
-    spare_count++;
-  }
-  void enqueue(uint32_t id, uint32_t group, uint64_t time, uint64_t serial, Callback&& cb,
-               InlineCallback&& func) {
-    Message* m = new_message();
-    m->q.id = id;
-    m->q.group = group;
-    m->q.time = time;
-    m->q.seq = ++seq;
-    if (!cb.is_empty() || !m->q.resolve.is_empty()) m->q.resolve = std::move(cb);
-    m->func = std::move(func);
-    m->serial = serial;
-    m->state = kQueued;
-    incoming.push(m);
+  // Under the mutex: queues the entry; takes over the core.
+  void enqueue(uint32_t id, uint32_t group, uint64_t time, uint64_t seq, CallbackCore* core,
+               const InlineCallback& func) {
+    // Field by field: a whole temporary copied in would be stored in pieces and read
+    // back in wide loads, which stalls the store buffer.
+    Message& m = incoming.slot();
+    m.id = id;
+    m.group = group;
+    m.time = time;
+    m.seq = seq;
+    m.core = core;
+    m.func = func;
   }
 
   RunLoop* host;
@@ -491,36 +680,58 @@ class RunLoop::Inl {
   uint64_t generation = 0;        // (mutex) number of runs; a stop belongs to one run
   int64_t keep_alive = 0;         // (mutex)
   int64_t idle_since = 0;         // (mutex)
-  uint64_t seq = 0;               // (mutex) posting order of the queue's entries
-  Messages incoming;              // (mutex)
-  Messages delayed;               // (mutex)
-  Messages batch;                 // (owner) filled and emptied under the mutex
-  Messages spare;                 // (mutex) nodes to reuse
-  uint32_t spare_count = 0;       // (mutex)
+  BlockPool pool;                 // (mutex)
+  Messages incoming{&pool};       // (mutex)
+  Messages delayed{&pool};        // (mutex)
+  Messages batch{&pool};          // (owner) filled and emptied under the mutex
   bool firing = false;            // (mutex) the batch is being fired
+  int64_t batch_now = 0;          // (mutex) the clock the batch is fired against
+  size_t started = 0;             // (owner writes, atomic) batch entries begun to fire
+  bool wake_pending = false;      // (mutex) the async handle was sent since the last take
   uint32_t keep_count = 0;        // (mutex)
   uint32_t work_count = 0;        // (mutex)
   std::mutex* outside = nullptr;  // (mutex) the application's mutex held while firing
   int32_t closed = 0;             // (owner) close callbacks seen in this run
   int32_t orphans = 0;            // (owner) works left in libuv's hands by the destructor
 
-  // Under the mutex.
+  // Under the mutex: makes the dispatcher run soon. A send that is still on its way
+  // (the dispatcher has not taken the queue since) already covers this one.
   void send() {
-    if (accepting) uv_async_send(&async_h);
+    if (accepting && !wake_pending) {
+      wake_pending = true;
+      uv_async_send(&async_h);
+    }
   }
-  uint32_t post(Callback&& cb, InlineCallback&& func, uint64_t delay_us, uint32_t group);
-  uint32_t message_id(uint64_t* serial);
+  // Queues `func`, or with `cb` set the core `cb` holds (taken over only when queued).
+  uint32_t post(Callback* cb, const InlineCallback& func, uint64_t delay_us, uint32_t group);
+  // Under the mutex: a new message id and its counter value (`seq`).
+  uint32_t message_id(uint64_t* seq) {
+    uint64_t v = iid();
+    uint32_t id = (uint32_t)(v % kIdWrap);
+    // An id that has not come back since the wrap (every queued message is younger
+    // than one wrap) is free; others are checked against the queue.
+    if (id != 0 && (v < kIdWrap || v - oldest_seq(v) < kIdWrap)) {
+      *seq = v;
+      return id;
+    }
+    return message_id_after_wrap(v, seq);
+  }
+  uint32_t message_id_after_wrap(uint64_t v, uint64_t* seq);
+  [[nodiscard]] uint64_t oldest_seq(uint64_t v) const;
   bool id_in_use(uint32_t id) const;
+  [[nodiscard]] size_t batch_started() const { return __atomic_load_n(&started, __ATOMIC_RELAXED); }
   [[nodiscard]] bool has_messages() const {
     return !incoming.empty() || !delayed.empty() || firing;
   }
-  void take_group(uint32_t group, Messages& out);
+  void take_group(uint32_t group, Removed& out);
   void queue_stop();
   void close_handles();
   void dispatch();
+  void fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired, size_t& not_due);
+  void decide(bool fired);
   void drop_queue();
 
-  void take_id(uint32_t id, Messages& out);
+  void take_id(uint32_t id, Removed& out);
   static void submit(Work* w);
   static void stop_for_abort(RunLoop* loop);
   static void on_async(uv_async_t* h) { ((Inl*)h->data)->dispatch(); }
@@ -703,33 +914,40 @@ bool RunLoop::is_alive(std::thread::id id) {
 
 // Under the mutex: whether a queued message has that id.
 bool RunLoop::Inl::id_in_use(uint32_t id) const {
-  for (const Messages* list : {&incoming, &delayed, &batch}) {
-    for (const Message* m = list->head; m; m = m->next) {
-      if (m->q.id == id && m->is_queued()) return true;
-    }
-  }
-  return false;
+  bool found = false;
+  auto match = [&](const Message& m) { return found = m.id == id; };
+  each_queued(incoming, 0, 0, match);
+  if (!found) each_queued(delayed, 0, 0, match);
+  if (!found) each_queued(batch, batch_started(), batch_now, match);
+  return found;
 }
 
-// Under the mutex: the next id of iid32's counter that no queued message has. Ids come
-// back only after the counter wrapped, so the queue is searched only while a message
-// taken one wrap ago or earlier is still queued (the oldest is at the front of a list).
-uint32_t RunLoop::Inl::message_id(uint64_t* serial) {
-  uint64_t oldest = UINT64_MAX;
+// Under the mutex: the counter value of the oldest queued message (the front of one of
+// the lists), or `v` when that is older.
+uint64_t RunLoop::Inl::oldest_seq(uint64_t v) const {
+  uint64_t oldest = v;
   for (const Messages* list : {&incoming, &delayed, &batch}) {
-    if (!list->empty() && list->head->serial < oldest) oldest = list->head->serial;
+    uint64_t front = list->front_seq(v);
+    if (front < oldest) oldest = front;
   }
-  for (;;) {
-    uint64_t v = iid();
+  return oldest;
+}
+
+// Under the mutex: the next id of iid32's counter, from `v` on, that no queued message
+// has. Ids come back only after the counter wrapped, so the queue is searched only while
+// a message taken one wrap ago or earlier is still queued.
+uint32_t RunLoop::Inl::message_id_after_wrap(uint64_t v, uint64_t* seq) {
+  uint64_t oldest = oldest_seq(v);
+  for (;; v = iid()) {
     uint32_t id = (uint32_t)(v % kIdWrap);
     if (id == 0) continue;  // 0 means "refused" and "all"
-    if (oldest != UINT64_MAX && v - oldest >= kIdWrap && id_in_use(id)) continue;
-    *serial = v;
+    if (v - oldest >= kIdWrap && id_in_use(id)) continue;
+    *seq = v;
     return id;
   }
 }
 
-uint32_t RunLoop::Inl::post(Callback&& cb, InlineCallback&& func, uint64_t delay_us,
+uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t delay_us,
                             uint32_t group) {
   if (host->thread_->is_abort()) return 0;
   uint64_t time = 0;
@@ -738,23 +956,29 @@ uint32_t RunLoop::Inl::post(Callback&& cb, InlineCallback&& func, uint64_t delay
     uint64_t now = (uint64_t)time_monotonic();
     time = delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
   }
-  std::lock_guard<std::mutex> l(host->mutex_);
-  if (destroying) return 0;
-  uint64_t serial;
-  uint32_t id = message_id(&serial);
-  enqueue(id, group, time, serial, std::move(cb), std::move(func));
+  std::unique_lock<std::mutex> l(host->mutex_);
+  if (destroying) return 0;  // the caller still holds `cb` and releases it
+  if (incoming.full() && pool.empty()) {
+    l.unlock();
+    Block* b = new_block();
+    l.lock();
+    pool.put(b, false);
+    if (destroying) return 0;
+  }
+  uint64_t seq;
+  uint32_t id = message_id(&seq);
+  enqueue(id, group, time, seq, cb ? cb->detach() : nullptr, func);
   send();
   return id;
 }
 
 uint32_t RunLoop::post(const Callback& cb, uint64_t delay_us) {
   Callback held(cb);  // released after the lock when refused
-  return inl_->post(std::move(held), InlineCallback(), delay_us, 0);
+  return inl_->post(&held, InlineCallback(), delay_us, 0);
 }
 
 uint32_t RunLoop::post_inline(InlineCallback&& func, uint64_t delay_us) {
-  InlineCallback held(std::move(func));  // destroyed after the lock when refused
-  return inl_->post(Callback(), std::move(held), delay_us, 0);
+  return inl_->post(nullptr, func, delay_us, 0);
 }
 
 void RunLoop::post_sync(const Callback& cb) {
@@ -772,7 +996,10 @@ void RunLoop::post_sync(const Callback& cb) {
   SyncState* state = new SyncState();
   state->retain();
   // A refused message is released at once and finishes the state.
-  inl_->post(Callback(new SyncMessage(cb, state)), InlineCallback(), 0, 0);
+  {
+    Callback message(new SyncMessage(cb, state));
+    inl_->post(&message, InlineCallback(), 0, 0);
+  }
   {
     std::unique_lock<std::mutex> l(state->mutex);
     if (!caller) {
@@ -792,72 +1019,52 @@ void RunLoop::post_sync(const Callback& cb) {
 
 void RunLoop::cancel(uint32_t id) {
   if (id == 0) return;
-  Messages removed;  // released after the lock
+  Removed removed;  // released after the lock
   std::lock_guard<std::mutex> l(mutex_);
   inl_->take_id(id, removed);
 }
 
-namespace {
-
-// Under the mutex: moves the queued messages that `match` out of `list` into `out`, in
-// order; at most one with `one`. Entries of a batch being fired are claimed and left in
-// place (the dispatcher skips them; their callbacks move to a new node); others are
-// unlinked. Returns the count moved.
-template <typename Match>
-size_t take_from(Messages& list, bool in_batch, bool one, const Match& match, Messages& out) {
-  size_t n = 0;
-  Message* prev = nullptr;
-  for (Message* m = list.head; m;) {
-    Message* next = m->next;
-    if (!match(*m) || !m->is_queued()) {
-      prev = m;
-      m = next;
-      continue;
-    }
-    if (in_batch) {
-      if (m->claim()) {
-        Message* moved = new Message();
-        moved->q.resolve = std::move(m->q.resolve);
-        moved->func = std::move(m->func);
-        m->func.reset();
-        out.push(moved);
-        n++;
-      }
-      prev = m;
-    } else {
-      if (prev)
-        prev->next = next;
-      else
-        list.head = next;
-      if (list.tail == m) list.tail = prev;
-      m->state = kTaken;
-      out.push(m);
-      n++;
-    }
-    if (one && n) break;
-    m = next;
-  }
-  return n;
-}
-
-}  // namespace
-
 // Under the mutex: moves the queued message with that id into `out` (ids of queued
-// messages are unique).
-void RunLoop::Inl::take_id(uint32_t id, Messages& out) {
-  auto match = [id](const Message& m) { return m.q.id == id; };
+// messages are unique). An entry of the batch being fired loses its id and stays in
+// place (the dispatcher skips it and releases its core).
+void RunLoop::Inl::take_id(uint32_t id, Removed& out) {
+  bool found = false;
   // Oldest first: the batch, then what waits for its time, then the newest.
-  if (take_from(batch, true, true, match, out) || take_from(delayed, false, true, match, out) ||
-      take_from(incoming, false, true, match, out))
-    send();
+  each_queued(batch, batch_started(), batch_now, [&](Message& m) {
+    if (m.id != id) return false;
+    m.remove();
+    return found = true;
+  });
+  for (Messages* list : {&delayed, &incoming}) {
+    if (found) break;
+    each_queued(*list, 0, 0, [&](Message& m) {
+      if (m.id != id) return false;
+      list->take(m, out);
+      return found = true;
+    });
+  }
+  if (found) send();
 }
 
 // Under the mutex: moves every queued message of the group into `out`.
-void RunLoop::Inl::take_group(uint32_t group, Messages& out) {
-  auto match = [group](const Message& m) { return m.q.group == group; };
-  size_t n = take_from(batch, true, false, match, out);
-  n += take_from(delayed, false, false, match, out);
-  n += take_from(incoming, false, false, match, out);
+void RunLoop::Inl::take_group(uint32_t group, Removed& out) {
+  size_t n = 0;
+  each_queued(batch, batch_started(), batch_now, [&](Message& m) {
+    if (m.group == group) {
+      m.remove();
+      n++;
+    }
+    return false;
+  });
+  for (Messages* list : {&delayed, &incoming}) {
+    each_queued(*list, 0, 0, [&](Message& m) {
+      if (m.group == group) {
+        list->take(m, out);
+        n++;
+      }
+      return false;
+    });
+  }
   if (n) send();
 }
 
@@ -865,7 +1072,8 @@ uint32_t RunLoop::work(const Callback& work, const Callback& done, const String&
   if (thread_->is_abort()) return 0;
   Work* w = new Work{this, iid32(), work, done, uv_work_t(), List<Work*>::Iterator(), name, false};
   uint32_t id = w->id;
-  if (!inl_->post(Callback(new SubmitWork(w)), InlineCallback(), 0, 0)) return 0;
+  Callback submit(new SubmitWork(w));
+  if (!inl_->post(&submit, InlineCallback(), 0, 0)) return 0;
   return id;
 }
 
@@ -942,9 +1150,9 @@ void RunLoop::Inl::queue_stop() {
     self->stopping = true;
     uv_stop(self->host->uv_loop_);
   });
-  uint64_t serial;
-  uint32_t id = message_id(&serial);
-  enqueue(id, 0, 0, serial, std::move(stop), InlineCallback());
+  uint64_t seq;
+  uint32_t id = message_id(&seq);
+  enqueue(id, 0, 0, seq, stop.detach(), InlineCallback());
   send();
 }
 
@@ -1027,7 +1235,8 @@ void RunLoop::run(int64_t keep_alive_us) {
     inl_->async_h.data = inl_;
     inl_->timer_h.data = inl_;
     inl_->accepting = true;
-    uv_async_send(&inl_->async_h);  // the dispatcher runs first
+    inl_->wake_pending = false;
+    inl_->send();  // the dispatcher runs first
     // An abort that came after the test above saw no running loop to stop.
     if (thread_->is_abort()) inl_->queue_stop();
   }
@@ -1056,92 +1265,126 @@ void RunLoop::Inl::drop_queue() {
   late.swap(delayed);
 }
 
+// Without the lock: fires the due messages of the batch, in order, and releases them.
+// Counts in `fired` and `not_due`. Leaves the entries as they were (see Message).
+void RunLoop::Inl::fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired,
+                              size_t& not_due) {
+  size_t k = 0;
+  for (Block* b = batch.head; b; b = b->next) {
+    Message* const last = b->m + batch.used(b);
+    for (Message* m = b->m; m != last; m++) {
+      // From here on a removal finds this entry gone, unless it is not due yet.
+      __atomic_store_n(&started, ++k, __ATOMIC_RELAXED);
+      if (!m->is_due(now)) {
+        not_due++;
+        continue;
+      }
+      if (m->live_id() == 0) {
+        if (m->core) m->core->release();  // removed meanwhile
+        continue;
+      }
+      {
+        OutsideLock o(outside_mutex);
+        guarded([&] {
+          SimpleEvent evt = {nullptr, host, 0};
+          if (m->core)
+            m->core->call(evt);
+          else
+            m->func.call(evt);
+        });
+      }
+      if (m->core) m->core->release();  // with no lock held
+      fired++;
+    }
+  }
+}
+
 void RunLoop::Inl::dispatch() {
   RunLoop* loop = host;
   uv_timer_stop(&timer_h);
-  int64_t now = time_monotonic();
-  Messages excess;  // spent nodes beyond the spares, freed after the lock
-  std::unique_lock<std::mutex> l(loop->mutex_);
-  if (!accepting) return;  // closing: run is about to return
-  // The batch: every message queued before this point, in posting order. Messages
-  // posted from now on go to `incoming` and wait for a later dispatch.
-  if (delayed.empty()) {
-    batch.swap(incoming);
-  } else {
-    while (!delayed.empty() || !incoming.empty()) {
-      bool from_delayed =
-          incoming.empty() || (!delayed.empty() && delayed.head->q.seq < incoming.head->q.seq);
-      batch.push((from_delayed ? delayed : incoming).shift());
-    }
-  }
-  firing = true;
-  std::mutex* outside_mutex = outside;
-  l.unlock();
-  bool fired = false;
-  uint32_t not_due = 0, count = 0;
-  for (Message* m = batch.head; m; m = m->next) {
-    count++;
-    if (m->q.time != 0 && (int64_t)m->q.time > now) {
-      not_due++;
-      continue;
-    }
-    if (!m->claim()) continue;  // removed meanwhile
-    {
-      Callback cb(std::move(m->q.resolve));
-      InlineCallback func(std::move(m->func));
-      m->func.reset();
-      OutsideLock o(outside_mutex);
-      if (func.is_empty()) {
-        fire(cb, loop);
-      } else {
-        guarded([&] {
-          SimpleEvent evt = {nullptr, loop, 0};
-          func.call(evt);
-        });
-      }
-    }  // released with no lock held
-    fired = true;
-  }
-  l.lock();
-  firing = false;
-  // What is not due yet keeps its place ahead of everything posted meanwhile; the
-  // nodes of the rest are kept for the next posts.
-  if (not_due == 0) {
-    // Every node is spent: kept in one step, or freed when the loop has enough.
-    if (spare_count + count <= kMaxSpareMessages) {
-      spare.splice(batch);
-      spare_count += count;
+  size_t fired = 0;
+  for (int round = 1;; round++) {
+    Removed removed;  // entries removed while the batch fired, released after the lock
+    struct Excess {
+      Block* blocks = nullptr;
+      ~Excess() { free_blocks(blocks); }
+    } excess;  // freed after the lock
+    int64_t now = time_monotonic();
+    std::unique_lock<std::mutex> l(loop->mutex_);
+    if (!accepting) return;  // closing: run is about to return
+    // The batch: every message queued before this point, in posting order. Messages
+    // posted from now on go to `incoming` and wait for a later round.
+    if (delayed.empty()) {
+      delayed.clear();  // blocks left holding removed entries only
+      batch.swap(incoming);
     } else {
-      excess.swap(batch);
+      // Both lists are in posting order: merged by it. Removed entries stay behind.
+      Cursor a(delayed), b(incoming);
+      while (a.m || b.m) {
+        bool from_delayed = !b.m || (a.m && a.m->seq < b.m->seq);
+        Cursor& c = from_delayed ? a : b;
+        batch.push(*c.m);
+        c.next();
+      }
+      incoming.clear(false);
+      delayed.clear(false);
     }
-  }
-  while (!batch.empty()) {
-    Message* m = batch.shift();
-    if (m->state == kQueued)
-      delayed.push(m);
-    else
-      recycle(m);
-  }
+    // Posts need not wake the loop while it fires: it looks at the queue again after.
+    wake_pending = true;
+    firing = true;
+    batch_now = now;
+    __atomic_store_n(&started, 0, __ATOMIC_RELAXED);
+    std::mutex* outside_mutex = outside;
+    l.unlock();
+    size_t not_due = 0;
+    fire_batch(now, outside_mutex, fired, not_due);
+    l.lock();
+    firing = false;
+    // What is not due yet keeps its place ahead of everything posted meanwhile; entries
+    // removed after the walk passed them are released after the lock.
+    if (not_due) {
+      batch.each([&](Message& m) {
+        if (m.is_due(now)) return;  // fired or released by the walk
+        if (m.live_id() != 0)
+          delayed.push(m);
+        else
+          removed.push(m.core);
+      });
+    }
+    batch.clear(false);  // every core has been released or moved
+    excess.blocks = pool.take_excess();
 
-  if (stopping) {
-    close_handles();
+    if (stopping) {
+      close_handles();
+      return;
+    }
+    // What was posted meanwhile fires in a new round of this dispatch; after a few
+    // rounds the loop lets libuv's other events have their turn.
+    if (!incoming.empty() && round < kDispatchRounds) continue;
+    wake_pending = false;
+    decide(fired != 0);
     return;
   }
-  now = time_monotonic();
+}
+
+// Under the mutex, after a dispatch: arms what brings the next one, or ends the run.
+void RunLoop::Inl::decide(bool fired) {
+  RunLoop* loop = host;
+  int64_t now = time_monotonic();
   // The keep-alive time counts from the last activity.
   if (fired) idle_since = 0;
   if (!incoming.empty() || !delayed.empty()) {
     // Signed distances: a message that fell due meanwhile is due, not 2^64 us ahead.
     int64_t nearest = incoming.empty() ? INT64_MAX : 0;
-    for (Message* m = delayed.head; nearest > 0 && m; m = m->next) {
-      int64_t d = m->q.time == 0 ? 0 : (int64_t)m->q.time - now;
-      if (d < 1) nearest = 0;
-      if (d < nearest) nearest = d;
-    }
+    delayed.each([&](const Message& m) {
+      if (nearest == 0 || m.live_id() == 0) return;
+      int64_t d = m.time == 0 ? 0 : (int64_t)m.time - now;
+      if (d < nearest) nearest = d < 1 ? 0 : d;
+    });
     idle_since = 0;
     uint64_t ms = (uint64_t)(nearest / 1000 + (nearest % 1000 != 0));
     if (nearest == 0 || ms < 1)
-      uv_async_send(&async_h);
+      send();
     else
       uv_timer_start(&timer_h, on_timer, ms, 0);
   } else if (keep_count || work_count) {
@@ -1232,10 +1475,6 @@ RunLoop::~RunLoop() {
       main_thread_id.store(std::thread::id());
     }
   }
-  {
-    std::lock_guard<std::mutex> l(mutex_);
-    inl_->spare.clear();
-  }
   delete inl_;
 }
 
@@ -1261,11 +1500,11 @@ uint32_t KeepLoop::post(const Callback& cb, uint64_t delay_us) {
   // The global mutex keeps the loop from being destroyed meanwhile.
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return 0;
-  return loop_->inl_->post(std::move(held), InlineCallback(), delay_us, group_);
+  return loop_->inl_->post(&held, InlineCallback(), delay_us, group_);
 }
 
 void KeepLoop::cancel(uint32_t id) {
-  Messages removed;  // released after the locks
+  Removed removed;  // released after the locks
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return;
   std::lock_guard<std::mutex> l(loop_->mutex_);
@@ -1281,7 +1520,7 @@ bool KeepLoop::is_attached() const {
 }
 
 KeepLoop::~KeepLoop() {
-  Messages removed;  // released after the locks
+  Removed removed;  // released after the locks
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return;
   std::lock_guard<std::mutex> l(loop_->mutex_);

@@ -157,10 +157,12 @@ class Thread::Inl {
 
 class RunLoop : public Object, public PostMessage {
  public:
-  // One queued message. `time` is on the monotonic clock in microseconds, 0 = at once
-  // (a time past the clock's range is kept as INT64_MAX: never due); `group` is 0 or
-  // the id of the keep it was posted through; `seq` is the posting order. Live
-  // messages of one loop never share an id, also after the ids wrapped.
+  // What the queue holds of one message. `time` is on the monotonic clock in
+  // microseconds, 0 = at once (a time past the clock's range is kept as INT64_MAX:
+  // never due); `group` is 0 or the id of the keep it was posted through; `seq` is the
+  // posting order (the value of iid's counter the id was taken from). Live messages of
+  // one loop never share an id, also after the ids wrapped. The queue itself stores
+  // these fields in flat entries, with a small posted lambda held in place.
   struct Queue {
     uint32_t id;
     uint32_t group;

@@ -6,6 +6,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -151,6 +152,64 @@ TEST(RunLoop, CancelAndCleanKeepInsideOneDispatch) {
     blocker.release();
     ASSERT_TRUE(wait_until([&] { return after.load() == 1; }));
     ASSERT_EQ(ran.load(), 0) << "round " << round;
+  }
+}
+
+// A queue longer than a few storage blocks, of inline lambdas and callback cores mixed:
+// posting order kept, cancels before the dispatch and from inside it honoured, a delayed
+// entry moved behind, every core released once, every id distinct.
+TEST(RunLoop, LongQueuesKeepOrderCancelsAndReleases) {
+  constexpr int kCount = 1000, kDelayed = 600, kCanceller = 505, kCancelledInside = 900;
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  for (int round = 0; round < 20; round++) {
+    Blocker blocker;
+    blocker.post_to(loop);
+    std::vector<int> order;  // written on the loop thread only
+    std::atomic<int> fired{0}, ends{0};
+    std::vector<uint32_t> ids(kCount);
+    int cores = 0;
+    for (int i = 0; i < kCount; i++) {
+      auto record = [&order, &fired, i](SimpleEvent&) {
+        order.push_back(i);
+        fired++;
+      };
+      uint64_t delay = i == kDelayed ? 5000 : 0;
+      if (i % 3 == 0) {
+        // A core with a context: the context ends with the core.
+        ids[i] =
+            loop->post(Callback(new LambdaCallback<Counted>(record, new Counted(&ends))), delay);
+        cores++;
+      } else if (i == kCanceller) {
+        ids[i] = loop->post([&, record](SimpleEvent& e) mutable {
+          loop->cancel(ids[kCancelledInside]);
+          record(e);
+        });
+      } else {
+        ids[i] = loop->post(record, delay);
+      }
+    }
+    std::vector<uint32_t> sorted(ids);
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_NE(sorted.front(), 0u);
+    int expected = kCount - 1;  // the one cancelled from inside
+    for (int i = 10; i < kCount; i += 10) {
+      if (i == kDelayed || i == kCancelledInside) continue;
+      loop->cancel(ids[i]);
+      expected--;
+    }
+    blocker.release();
+    ASSERT_TRUE(wait_until([&] { return fired.load() == expected; }));
+    ASSERT_TRUE(wait_until([&] { return ends.load() == cores; })) << ends.load() << " of " << cores;
+    std::vector<int> want;
+    for (int i = 0; i < kCount; i++) {
+      if ((i % 10 == 0 && i != 0 && i != kDelayed) || i == kCancelledInside || i == kDelayed)
+        continue;
+      want.push_back(i);
+    }
+    want.push_back(kDelayed);
+    loop->post_sync([&](SimpleEvent&) { EXPECT_EQ(order, want) << "round " << round; });
   }
 }
 
