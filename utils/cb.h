@@ -13,8 +13,10 @@
 #define NUBRIX_UTILS_CB_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -118,11 +120,57 @@ class Callback {
   void call(SimpleEvent& evt) const { core_->call(evt); }
   [[nodiscard]] CallbackCore* core() const { return core_; }
   [[nodiscard]] bool is_empty() const { return core_ == StaticCallback2::shared(); }
+  // Hands the core over with this handle's reference (the caller gives it back with the
+  // core's `release`); the handle becomes the empty callback.
+  [[nodiscard]] CallbackCore* detach() {
+    CallbackCore* core = core_;
+    core_ = StaticCallback2::shared();
+    return core;
+  }
 
  private:
   static CallbackCore* take(const Callback& o);
   // Mutable: copying a handle over an unshareable core moves the core out of the source.
   mutable CallbackCore* core_;
+};
+
+// A small function object taking a SimpleEvent, held in place: no allocation and no
+// reference count. Only function objects that are trivially copyable and destructible
+// fit (`fits`): lambdas capturing pointers, references and numbers, not ones that own
+// something. It copies as plain bytes, and so does a struct holding it. Run loops keep posted
+// lambdas in their queue this way; a function object that does not fit goes into a LambdaCallback
+// instead.
+class InlineCallback {
+ public:
+  static constexpr size_t kSize = 3 * sizeof(void*);
+  template <typename F>
+  static constexpr bool fits() {
+    return sizeof(F) <= kSize && alignof(F) <= alignof(void*) &&
+           std::is_trivially_copyable<F>::value && std::is_trivially_destructible<F>::value;
+  }
+
+  InlineCallback() : buf_(), call_(nullptr) {}
+  template <typename F, typename D = typename std::decay<F>::type,
+            typename = typename std::enable_if<!std::is_same<D, InlineCallback>::value>::type>
+  explicit InlineCallback(F&& func) : call_(&invoke<D>) {
+    static_assert(fits<D>(), "the function object does not fit in place");
+    new (buf_) D(std::forward<F>(func));
+  }
+  InlineCallback(const InlineCallback&) = default;
+  InlineCallback& operator=(const InlineCallback&) = default;
+
+  void reset() { call_ = nullptr; }
+  [[nodiscard]] bool is_empty() const { return call_ == nullptr; }
+  // Must not be empty.
+  void call(SimpleEvent& evt) { call_(buf_, evt); }
+
+ private:
+  template <typename D>
+  static void invoke(unsigned char* buf, SimpleEvent& evt) {
+    (*std::launder(reinterpret_cast<D*>(buf)))(evt);
+  }
+  alignas(void*) unsigned char buf_[kSize];
+  void (*call_)(unsigned char*, SimpleEvent&);
 };
 
 // Fires the callback at once on the calling thread with {error, data, 0} and returns

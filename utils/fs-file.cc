@@ -6,6 +6,7 @@
 #include <uv.h>
 
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "utils/console.h"
@@ -192,8 +193,6 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
   // The handle is going: events go to the no-op delegate from now on, an open file is
   // closed (once its requests completed) and an open not yet started is dropped.
   void detach() {
-    delegate_ = this;
-    host_ = nullptr;
     if (pending_open_) {
       OpenRequest* w = pending_open_;
       pending_open_ = nullptr;
@@ -201,6 +200,11 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
       w->release();
     }
     if (fd_) close();
+    // The writes dropped by a close are reported while the user's delegate is still in
+    // place: after this the handle's events reach no one.
+    report_cancelled();
+    delegate_ = this;
+    host_ = nullptr;
   }
 
   void open(int flag) {
@@ -224,7 +228,10 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     current_ = nullptr;
     fd_ = 0;
     c->closing = true;
-    // Writes not started yet are dropped; the one in flight finishes and reports.
+    // Writes not started yet are dropped, each reported through on_error with
+    // UV_ECANCELED on a later dispatch (or, at the latest, when the handle is
+    // released); the one in flight finishes and reports.
+    uint32_t dropped = 0;
     auto it = writes_.begin();
     if (head_started_) ++it;
     while (it != writes_.end()) {
@@ -232,9 +239,16 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
       if (w->channel_ == c) {
         it = writes_.erase(it);
         w->release();
+        dropped++;
       } else {
         ++it;
       }
+    }
+    if (dropped) {
+      bool posted = cancelled_ != 0;
+      cancelled_ += dropped;
+      // A detached keep refuses the message: then they are reported at once.
+      if (!posted && keep_->post(Callback(this, &Inl::cancelled_message)) == 0) report_cancelled();
     }
     if (c->in_flight == 0) start_close(c);
   }
@@ -273,8 +287,18 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
   List<FileChannel> channels_;  // descriptors open or closing (nodes never move)
   FileChannel* current_;        // the open one, null when not open
   OpenRequest* pending_open_;   // an open waiting for an earlier close
+  uint32_t cancelled_ = 0;      // writes dropped by a close and not reported yet
 
  private:
+  // Reports the writes dropped by closes, one on_error with UV_ECANCELED each.
+  void cancelled_message(SimpleEvent&) { report_cancelled(); }
+  void report_cancelled() {
+    while (cancelled_ > 0) {
+      cancelled_--;
+      delegate_->on_error(host_, request_error(UV_ECANCELED));
+    }
+  }
+
   // Refusals and start failures reach on_error on a later dispatch of the loop; only
   // a loop that can no longer take messages gets them at once.
   void report(const Error& error) {
@@ -449,6 +473,40 @@ void AsyncFile::read(Buffer buffer, int64_t offset, int32_t mark) {
 }
 void AsyncFile::write(Buffer buffer, int64_t offset, int32_t mark) {
   inl_->write(std::move(buffer), offset, mark);
+}
+
+namespace {
+
+// One copy of AsyncFile::copy, shared by its pool job and its completion.
+class CopyJob : public Reference {
+ public:
+  CopyJob(const String& source_, const String& target_, const Callback& done_)
+      : source(source_), target(target_), done(done_) {}
+  ~CopyJob() override { nubrix::release(error); }
+  void run(SimpleEvent&) {
+    try {
+      FileHelper::cp_sync(source, target);
+    } catch (const Error& e) {
+      error = new Error(e);
+    } catch (const std::exception& e) {
+      error = new Error(ERR_UNKNOWN, String(e.what()));
+    }
+  }
+  void finish(SimpleEvent& evt) { sync_callback(done, error, evt.data); }
+
+  String source;
+  String target;
+  Callback done;
+  Error* error = nullptr;
+};
+
+}  // namespace
+
+uint32_t AsyncFile::copy(const String& source, const String& target, const Callback& done,
+                         RunLoop* loop) {
+  CopyJob* job = new CopyJob(source, target, done);
+  Callback run(job, &CopyJob::run), finish(job, &CopyJob::finish);  // both retain the job
+  return loop->work(run, finish, "AsyncFile::copy");
 }
 
 }  // namespace nubrix

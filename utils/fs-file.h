@@ -12,7 +12,9 @@
 // belong to the loop's thread; while the handle exists it keeps its loop alive.
 //
 // Descriptors. Each request is bound to the descriptor that was open when it was
-// issued. `close` drops the writes that have not started yet; the descriptor itself is
+// issued. `close` drops the writes that have not started yet, and each dropped write is
+// reported to `on_error` with UV_ECANCELED: on a later dispatch, or at the latest while
+// the handle is released (releasing an open handle closes it). The descriptor itself is
 // closed only after its reads and writes in flight have completed, and a new `open` of
 // the same handle starts only after that, so no request can reach a reused number and
 // a truncating reopen cannot race the old writes. A descriptor never ends up as 0
@@ -106,6 +108,15 @@ class AsyncFile : public Object {
   void read(Buffer buffer, int64_t offset = -1, int32_t mark = 0);
   // Queues the whole buffer to be written at `offset` (-1: the current position).
   void write(Buffer buffer, int64_t offset = -1, int32_t mark = 0);
+
+  // Copies the file `source` to `target` on `loop`'s thread pool, as FileHelper::cp_sync
+  // does (inside the kernel where it can, with the same results and errors), and then
+  // fires `done` on the loop's thread: the event's error is null after a whole copy and
+  // is the Error cp_sync would have thrown otherwise. Returns the work id (0 when the
+  // loop's owner is aborted: nothing is copied and `done` never fires). Like every work,
+  // the copy starts once the loop dispatches it (not before `run`).
+  static uint32_t copy(const String& source, const String& target, const Callback& done,
+                       RunLoop* loop = RunLoop::current());
 
  private:
   Inl* inl_;

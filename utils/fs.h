@@ -167,9 +167,11 @@ class FileHelper {
   static int64_t write_file_safe_sync(const String& path, const void* data, int64_t size);
   static int64_t write_file_safe_sync(const String& path, const Buffer& data);
 
-  // Copies one file in 512 KiB chunks. Returns false when the stop flag (may be
-  // null) was set after a chunk; it is read atomically, so another thread may set it
-  // with an atomic store (__atomic_store_n). Copying a file onto itself throws and changes nothing.
+  // Copies one file: regular files inside the kernel (copy_file_range, as cp does),
+  // anything else, and whatever the kernel cannot copy, in 512 KiB chunks through one
+  // buffer; with a stop flag the kernel copies 512 KiB chunks too. Returns false when the stop flag
+  // (may be null) was set after a chunk; it is read atomically, so another thread may set it with
+  // an atomic store (__atomic_store_n). Copying a file onto itself throws and changes nothing.
   static bool cp_sync(const String& source, const String& target, const bool* stop = nullptr);
   // The entries of a folder in byte order of their names, without "." and "..".
   [[nodiscard]] static Array<Dirent> ls_sync(const String& path);

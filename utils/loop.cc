@@ -24,7 +24,10 @@
 #include <uv.h>
 
 #include <chrono>
+#include <exception>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "utils/console.h"
 #include "utils/error.h"
@@ -60,6 +63,14 @@ std::atomic<int32_t> exit_call_count{0};
 std::atomic<bool> exit_waits_over{false};
 std::atomic<Thread::Inl::ExitHook> exit_hook1{nullptr};
 std::atomic<Thread::Inl::ExitHook> exit_hook2{nullptr};
+
+// Timeouts beyond this many microseconds (about 31 years) mean "no limit": a clock's
+// time point that far ahead is not representable, and the wait would end at once.
+constexpr int64_t kMaxTimeoutUs = (int64_t)1000000 * 3600 * 24 * 365 * 31;
+
+bool is_unlimited(int64_t timeout_us) {
+  return timeout_us <= 0 || timeout_us > kMaxTimeoutUs;
+}
 
 void nano_sleep(int64_t us) {
   struct timespec ts = {(time_t)(us / 1000000), (long)(us % 1000000) * 1000};
@@ -243,7 +254,7 @@ void Thread::sleep(int64_t timeout_us) {
     return;
   }
   // One wake-up, spurious or not, ends the sleep.
-  if (timeout_us <= 0)
+  if (is_unlimited(timeout_us))
     t->cond_.wait(l);
   else
     t->cond_.wait_for(l, std::chrono::microseconds(timeout_us));
@@ -278,7 +289,7 @@ void Thread::wait_for_end(std::thread::id id, int64_t timeout_us) {
   {
     std::unique_lock<std::mutex> l(sig.mutex);
     g.unlock();
-    if (timeout_us <= 0)
+    if (is_unlimited(timeout_us))
       sig.cond.wait(l, [&] { return sig.ended; });
     else
       sig.cond.wait_for(l, std::chrono::microseconds(timeout_us), [&] { return sig.ended; });
@@ -353,11 +364,311 @@ void Thread::Inl::del_run_loop(Thread* t, RunLoop* loop) {
 // ---------------------------------------------------------------------------------------
 // Run loops
 
+namespace {
+
+constexpr uint64_t kIdWrap = 4294967295u;  // ids are the counter modulo this
+
+// One message in a loop's queue: a callback core (owned: one reference), or a small
+// function object held in place (`core` null). `seq` is the value of iid's counter its
+// id was taken from; taken under the loop's mutex, it is also the posting order. An
+// entry of a batch being fired is removed by setting its id to 0 (the only field
+// written while the dispatcher reads the batch without the lock); the dispatcher then
+// skips it and releases its core. The dispatcher itself writes nothing into the
+// entries: the lines go back to the posting threads clean.
+struct Message {
+  uint32_t id;
+  uint32_t group;
+  uint64_t time;
+  uint64_t seq;
+  CallbackCore* core;
+  InlineCallback func;
+
+  [[nodiscard]] uint32_t live_id() const { return __atomic_load_n(&id, __ATOMIC_RELAXED); }
+  [[nodiscard]] bool is_due(int64_t now) const { return time == 0 || (int64_t)time <= now; }
+  void remove() { __atomic_store_n(&id, 0, __ATOMIC_RELAXED); }
+  void release() {
+    if (core) core->release();
+    core = nullptr;
+  }
+};
+static_assert(std::is_trivially_copyable<Message>::value, "messages move as plain bytes");
+
+// Entries are kept in blocks of this many (16 KiB): a post copies its entry into the
+// last block, with no allocation while the loop has spare blocks, and nothing is ever
+// moved when the queue grows.
+constexpr uint32_t kBlockMessages = 255;
+// Spare blocks a loop keeps for its next posts (about 4 000 entries, 260 KB); the rest
+// of a burst's blocks are freed.
+constexpr uint32_t kMaxSpareBlocks = 1024;
+
+constexpr uint32_t kPrefetchAhead = 4;
+// Rounds of one dispatch: messages posted while a batch fires are fired in the same
+// dispatch, up to this many batches, without a wake-up through libuv.
+constexpr int kDispatchRounds = 1;
+
+struct Block {
+  Message m[kBlockMessages];
+  uint32_t size;
+  Block* next;
+};
+
+Block* new_block() {
+  Block* b = new Block;
+  b->size = 0;
+  b->next = nullptr;
+  return b;
+}
+
+// Frees a chain of blocks.
+void free_blocks(Block* b) {
+  while (b) {
+    Block* next = b->next;
+    delete b;
+    b = next;
+  }
+}
+
+// The spare blocks of one loop, guarded by its mutex. Blocks are made and freed with
+// the mutex released: an allocation, and the first touch of its pages, must not hold
+// up the dispatcher or other posts. Blocks given back beyond the spares wait in
+// `excess` until the dispatcher frees them, after its lock.
+class BlockPool {
+ public:
+  BlockPool() = default;
+  BlockPool(const BlockPool&) = delete;
+  BlockPool& operator=(const BlockPool&) = delete;
+  ~BlockPool() {
+    free_blocks(spare);
+    free_blocks(excess);
+  }
+  [[nodiscard]] bool empty() const { return spare == nullptr; }
+  [[nodiscard]] bool is_full() const { return count >= kMaxSpareBlocks; }
+  // A spare block, null when there is none.
+  Block* get() {
+    Block* b = spare;
+    if (!b) return nullptr;
+    spare = b->next;
+    count--;
+    b->size = 0;
+    b->next = nullptr;
+    return b;
+  }
+  // Keeps the block; `spare_only`: beyond the spares it goes to `excess`.
+  void put(Block* b, bool spare_only = true) {
+    if (spare_only && count >= kMaxSpareBlocks) {
+      b->next = excess;
+      excess = b;
+      return;
+    }
+    b->next = spare;
+    spare = b;
+    count++;
+  }
+  // Adds the chain `first` .. `last` to the excess.
+  void put_excess(Block* first, Block* last) {
+    last->next = excess;
+    excess = first;
+  }
+  // The blocks to free, for the caller to free after the lock.
+  Block* take_excess() {
+    Block* b = excess;
+    excess = nullptr;
+    return b;
+  }
+
+ private:
+  Block* spare = nullptr;
+  Block* excess = nullptr;
+  uint32_t count = 0;
+};
+
+// Removed callback cores, released when the list is destroyed (after every lock is
+// dropped).
+class Removed {
+ public:
+  Removed() = default;
+  Removed(const Removed&) = delete;
+  Removed& operator=(const Removed&) = delete;
+  ~Removed() {
+    for (CallbackCore* core : cores) core->release();
+  }
+  void push(CallbackCore* core) {
+    if (core) cores.push_back(core);
+  }
+
+ private:
+  std::vector<CallbackCore*> cores;
+};
+
+// Messages in posting order, in a chain of blocks taken from the loop's pool (none: from
+// the heap). A removed entry stays in place with id 0 and no core. `live` counts the
+// entries not removed. The destructor releases the cores still held.
+class Messages {
+ public:
+  explicit Messages(BlockPool* p = nullptr) : pool(p) {}
+  Messages(const Messages&) = delete;
+  Messages& operator=(const Messages&) = delete;
+  ~Messages() { clear(); }
+
+  [[nodiscard]] bool empty() const { return live == 0; }
+  // Whether the next entry needs a new block.
+  [[nodiscard]] bool full() const { return !tail || tail_used == kBlockMessages; }
+  // The entries in use in a block of this list. The last block's count is kept here,
+  // beside the list's other fields, so a post does not touch the block's header line.
+  [[nodiscard]] uint32_t used(const Block* b) const { return b == tail ? tail_used : b->size; }
+  void push(const Message& m) { slot() = m; }
+  // A new entry at the end, to be filled in by the caller.
+  Message& slot() {
+    if (!tail || tail_used == kBlockMessages) add_block();
+    live++;
+    uint32_t i = tail_used++;
+    // The lines of the next entries were last read by the dispatcher's thread: they are
+    // asked for ahead, so a run of posts does not wait for each in turn.
+    if (i + kPrefetchAhead < kBlockMessages) __builtin_prefetch(&tail->m[i + kPrefetchAhead], 1);
+    return tail->m[i];
+  }
+  // The posting order of the first entry (removed or not); `none` when there is none.
+  [[nodiscard]] uint64_t front_seq(uint64_t none) const {
+    return head && used(head) ? head->m[0].seq : none;
+  }
+  // Calls `f(Message&)` on every entry, removed ones included, in order.
+  template <typename F>
+  void each(const F& f) const {
+    for (Block* b = head; b; b = b->next) {
+      for (uint32_t i = 0, n = used(b); i < n; i++) f(b->m[i]);
+    }
+  }
+  // Removes the entry (it must be live here), its core going to `out`.
+  void take(Message& m, Removed& out) {
+    out.push(m.core);
+    m.core = nullptr;
+    m.remove();
+    live--;
+  }
+  // Swaps the entries, not the pools.
+  void swap(Messages& o) {
+    std::swap(head, o.head);
+    std::swap(tail, o.tail);
+    std::swap(live, o.live);
+    std::swap(tail_used, o.tail_used);
+  }
+  // Empties the list; `release`: the cores still held are released.
+  void clear(bool release = true) {
+    while (head) {
+      if (!release && pool && pool->is_full()) {
+        // The rest goes to the pool's excess whole, without a walk under the lock.
+        pool->put_excess(head, tail);
+        head = nullptr;
+        break;
+      }
+      Block* b = head;
+      head = b->next;
+      if (release) {
+        for (uint32_t i = 0, n = used(b); i < n; i++) b->m[i].release();
+      }
+      if (pool)
+        pool->put(b);
+      else
+        delete b;
+    }
+    tail = nullptr;
+    live = 0;
+    tail_used = 0;
+  }
+
+  Block* head = nullptr;
+  Block* tail = nullptr;
+  size_t live = 0;
+  uint32_t tail_used = 0;
+
+ private:
+  void add_block() {
+    Block* b = pool ? pool->get() : nullptr;
+    if (!b) b = new_block();
+    if (tail) tail->size = tail_used;
+    tail_used = 0;
+    if (tail)
+      tail->next = b;
+    else
+      head = b;
+    tail = b;
+  }
+  BlockPool* pool;
+};
+
+// Under the mutex: calls `f(Message&)` on each queued entry of `list`, in order, until
+// it returns true. For the batch being fired, `started` entries have begun to fire
+// (their firing is over or under way, unless they were not due at `now`).
+template <typename F>
+void each_queued(const Messages& list, size_t started, int64_t now, const F& f) {
+  size_t k = 0;
+  for (Block* b = list.head; b; b = b->next) {
+    for (uint32_t i = 0, n = list.used(b); i < n; i++, k++) {
+      Message& m = b->m[i];
+      if (m.live_id() == 0 || (k < started && m.is_due(now))) continue;
+      if (f(m)) return;
+    }
+  }
+}
+
+// Walks the live entries of a list, in order; `m` is null at the end.
+class Cursor {
+ public:
+  explicit Cursor(const Messages& list) : list_(list), b_(list.head) { settle(); }
+  void next() {
+    i_++;
+    settle();
+  }
+  Message* m = nullptr;
+
+ private:
+  void settle() {
+    m = nullptr;
+    for (; b_; b_ = b_->next, i_ = 0) {
+      for (uint32_t n = list_.used(b_); i_ < n; i_++) {
+        if (b_->m[i_].live_id() != 0) {
+          m = &b_->m[i_];
+          return;
+        }
+      }
+    }
+  }
+  const Messages& list_;
+  Block* b_;
+  uint32_t i_ = 0;
+};
+
+}  // namespace
+
 // The running state and libuv handles of a loop. Fields marked (mutex) are guarded by the
 // loop's mutex; (owner) ones are touched only on the owner thread.
+//
+// The queue is three runs of entries in posting order: `incoming` (posted since the
+// last dispatch), `delayed` (not due at the last dispatch) and `batch` (being fired). A
+// dispatch takes the whole queue under one lock (a swap when nothing waits for its
+// time) and fires the batch without the lock; removals (cancel, clean keeps) reach the
+// batch's entries by clearing their ids, so firing takes no lock and no atomic
+// read-modify-write per message. A post sends the async handle only when no dispatch is
+// already on its way (`wake_pending`).
 class RunLoop::Inl {
  public:
   explicit Inl(RunLoop* h) : host(h) {}
+  Inl(const Inl&) = delete;
+  Inl& operator=(const Inl&) = delete;
+
+  // Under the mutex: queues the entry; takes over the core.
+  void enqueue(uint32_t id, uint32_t group, uint64_t time, uint64_t seq, CallbackCore* core,
+               const InlineCallback& func) {
+    // Field by field: a whole temporary copied in would be stored in pieces and read
+    // back in wide loads, which stalls the store buffer.
+    Message& m = incoming.slot();
+    m.id = id;
+    m.group = group;
+    m.time = time;
+    m.seq = seq;
+    m.core = core;
+    m.func = func;
+  }
 
   RunLoop* host;
   uv_async_t async_h;
@@ -369,26 +680,58 @@ class RunLoop::Inl {
   uint64_t generation = 0;        // (mutex) number of runs; a stop belongs to one run
   int64_t keep_alive = 0;         // (mutex)
   int64_t idle_since = 0;         // (mutex)
-  uint64_t seq = 0;               // (mutex) posting order of the queue's entries
-  uint64_t erase_version = 0;     // (mutex) bumped by every removal not done by the dispatcher
+  BlockPool pool;                 // (mutex)
+  Messages incoming{&pool};       // (mutex)
+  Messages delayed{&pool};        // (mutex)
+  Messages batch{&pool};          // (owner) filled and emptied under the mutex
+  bool firing = false;            // (mutex) the batch is being fired
+  int64_t batch_now = 0;          // (mutex) the clock the batch is fired against
+  size_t started = 0;             // (owner writes, atomic) batch entries begun to fire
+  bool wake_pending = false;      // (mutex) the async handle was sent since the last take
   uint32_t keep_count = 0;        // (mutex)
   uint32_t work_count = 0;        // (mutex)
   std::mutex* outside = nullptr;  // (mutex) the application's mutex held while firing
   int32_t closed = 0;             // (owner) close callbacks seen in this run
   int32_t orphans = 0;            // (owner) works left in libuv's hands by the destructor
 
-  // Under the mutex.
+  // Under the mutex: makes the dispatcher run soon. A send that is still on its way
+  // (the dispatcher has not taken the queue since) already covers this one.
   void send() {
-    if (accepting) uv_async_send(&async_h);
+    if (accepting && !wake_pending) {
+      wake_pending = true;
+      uv_async_send(&async_h);
+    }
   }
-  uint32_t post(Callback&& cb, uint64_t delay_us, uint32_t group);
-  void take_group(uint32_t group, List<Callback>& out);
+  // Queues `func`, or with `cb` set the core `cb` holds (taken over only when queued).
+  uint32_t post(Callback* cb, const InlineCallback& func, uint64_t delay_us, uint32_t group);
+  // Under the mutex: a new message id and its counter value (`seq`).
+  uint32_t message_id(uint64_t* seq) {
+    uint64_t v = iid();
+    uint32_t id = (uint32_t)(v % kIdWrap);
+    // An id that has not come back since the wrap (every queued message is younger
+    // than one wrap) is free; others are checked against the queue.
+    if (id != 0 && (v < kIdWrap || v - oldest_seq(v) < kIdWrap)) {
+      *seq = v;
+      return id;
+    }
+    return message_id_after_wrap(v, seq);
+  }
+  uint32_t message_id_after_wrap(uint64_t v, uint64_t* seq);
+  [[nodiscard]] uint64_t oldest_seq(uint64_t v) const;
+  bool id_in_use(uint32_t id) const;
+  [[nodiscard]] size_t batch_started() const { return __atomic_load_n(&started, __ATOMIC_RELAXED); }
+  [[nodiscard]] bool has_messages() const {
+    return !incoming.empty() || !delayed.empty() || firing;
+  }
+  void take_group(uint32_t group, Removed& out);
   void queue_stop();
   void close_handles();
   void dispatch();
+  void fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired, size_t& not_due);
+  void decide(bool fired);
   void drop_queue();
 
-  void take_id(uint32_t id, Callback& out);
+  void take_id(uint32_t id, Removed& out);
   static void submit(Work* w);
   static void stop_for_abort(RunLoop* loop);
   static void on_async(uv_async_t* h) { ((Inl*)h->data)->dispatch(); }
@@ -411,13 +754,23 @@ struct RunLoop::Work {
 
 namespace {
 
-void fire(const Callback& cb, Object* data) {
+template <typename F>
+void guarded(const F& call) {
   try {
-    sync_callback(cb, nullptr, data);
+    call();
   } catch (const Error& e) {
-    // Nothing above the dispatcher could catch it (libuv's C frames).
+    // Nothing above the dispatcher could catch it (libuv's C frames): the exception is
+    // logged and the loop goes on with its next message.
     log(e);
+  } catch (const std::exception& e) {
+    log(Error(ERR_UNKNOWN, String(e.what())));
+  } catch (...) {
+    log(Error());
   }
+}
+
+void fire(const Callback& cb, Object* data) {
+  guarded([&] { sync_callback(cb, nullptr, data); });
 }
 
 // Holds the loop's outside mutex, if one is set, for one firing.
@@ -559,20 +912,73 @@ bool RunLoop::is_alive(std::thread::id id) {
   return t && (*t)->loop_ && (*t)->loop_->is_alive();
 }
 
-uint32_t RunLoop::Inl::post(Callback&& cb, uint64_t delay_us, uint32_t group) {
+// Under the mutex: whether a queued message has that id.
+bool RunLoop::Inl::id_in_use(uint32_t id) const {
+  bool found = false;
+  auto match = [&](const Message& m) { return found = m.id == id; };
+  each_queued(incoming, 0, 0, match);
+  if (!found) each_queued(delayed, 0, 0, match);
+  if (!found) each_queued(batch, batch_started(), batch_now, match);
+  return found;
+}
+
+// Under the mutex: the counter value of the oldest queued message (the front of one of
+// the lists), or `v` when that is older.
+uint64_t RunLoop::Inl::oldest_seq(uint64_t v) const {
+  uint64_t oldest = v;
+  for (const Messages* list : {&incoming, &delayed, &batch}) {
+    uint64_t front = list->front_seq(v);
+    if (front < oldest) oldest = front;
+  }
+  return oldest;
+}
+
+// Under the mutex: the next id of iid32's counter, from `v` on, that no queued message
+// has. Ids come back only after the counter wrapped, so the queue is searched only while
+// a message taken one wrap ago or earlier is still queued.
+uint32_t RunLoop::Inl::message_id_after_wrap(uint64_t v, uint64_t* seq) {
+  uint64_t oldest = oldest_seq(v);
+  for (;; v = iid()) {
+    uint32_t id = (uint32_t)(v % kIdWrap);
+    if (id == 0) continue;  // 0 means "refused" and "all"
+    if (v - oldest >= kIdWrap && id_in_use(id)) continue;
+    *seq = v;
+    return id;
+  }
+}
+
+uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t delay_us,
+                            uint32_t group) {
   if (host->thread_->is_abort()) return 0;
-  uint64_t time = delay_us ? (uint64_t)time_monotonic() + delay_us : 0;
-  std::lock_guard<std::mutex> l(host->mutex_);
-  if (destroying) return 0;
-  uint32_t id = iid32();
-  host->queue_.push(Queue{id, group, time, ++seq, std::move(cb)});
+  uint64_t time = 0;
+  if (delay_us) {
+    // An end past the clock's range is never due (it must not wrap to the past).
+    uint64_t now = (uint64_t)time_monotonic();
+    time = delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
+  }
+  std::unique_lock<std::mutex> l(host->mutex_);
+  if (destroying) return 0;  // the caller still holds `cb` and releases it
+  if (incoming.full() && pool.empty()) {
+    l.unlock();
+    Block* b = new_block();
+    l.lock();
+    pool.put(b, false);
+    if (destroying) return 0;
+  }
+  uint64_t seq;
+  uint32_t id = message_id(&seq);
+  enqueue(id, group, time, seq, cb ? cb->detach() : nullptr, func);
   send();
   return id;
 }
 
 uint32_t RunLoop::post(const Callback& cb, uint64_t delay_us) {
   Callback held(cb);  // released after the lock when refused
-  return inl_->post(std::move(held), delay_us, 0);
+  return inl_->post(&held, InlineCallback(), delay_us, 0);
+}
+
+uint32_t RunLoop::post_inline(InlineCallback&& func, uint64_t delay_us) {
+  return inl_->post(nullptr, func, delay_us, 0);
 }
 
 void RunLoop::post_sync(const Callback& cb) {
@@ -590,7 +996,10 @@ void RunLoop::post_sync(const Callback& cb) {
   SyncState* state = new SyncState();
   state->retain();
   // A refused message is released at once and finishes the state.
-  inl_->post(Callback(new SyncMessage(cb, state)), 0, 0);
+  {
+    Callback message(new SyncMessage(cb, state));
+    inl_->post(&message, InlineCallback(), 0, 0);
+  }
   {
     std::unique_lock<std::mutex> l(state->mutex);
     if (!caller) {
@@ -610,48 +1019,61 @@ void RunLoop::post_sync(const Callback& cb) {
 
 void RunLoop::cancel(uint32_t id) {
   if (id == 0) return;
-  Callback removed;  // released after the lock
+  Removed removed;  // released after the lock
   std::lock_guard<std::mutex> l(mutex_);
   inl_->take_id(id, removed);
 }
 
-// Under the mutex: moves the first queued message with that id into `out`.
-void RunLoop::Inl::take_id(uint32_t id, Callback& out) {
-  List<Queue>& q = host->queue_;
-  for (auto it = q.begin(); it != q.end(); ++it) {
-    if (it->id != id) continue;
-    out = std::move(it->resolve);
-    q.erase(it);
-    erase_version++;
-    send();
-    return;
+// Under the mutex: moves the queued message with that id into `out` (ids of queued
+// messages are unique). An entry of the batch being fired loses its id and stays in
+// place (the dispatcher skips it and releases its core).
+void RunLoop::Inl::take_id(uint32_t id, Removed& out) {
+  bool found = false;
+  // Oldest first: the batch, then what waits for its time, then the newest.
+  each_queued(batch, batch_started(), batch_now, [&](Message& m) {
+    if (m.id != id) return false;
+    m.remove();
+    return found = true;
+  });
+  for (Messages* list : {&delayed, &incoming}) {
+    if (found) break;
+    each_queued(*list, 0, 0, [&](Message& m) {
+      if (m.id != id) return false;
+      list->take(m, out);
+      return found = true;
+    });
   }
+  if (found) send();
 }
 
 // Under the mutex: moves every queued message of the group into `out`.
-void RunLoop::Inl::take_group(uint32_t group, List<Callback>& out) {
-  List<Queue>& q = host->queue_;
-  bool any = false;
-  for (auto it = q.begin(); it != q.end();) {
-    if (it->group == group) {
-      out.push(std::move(it->resolve));
-      it = q.erase(it);
-      any = true;
-    } else {
-      ++it;
+void RunLoop::Inl::take_group(uint32_t group, Removed& out) {
+  size_t n = 0;
+  each_queued(batch, batch_started(), batch_now, [&](Message& m) {
+    if (m.group == group) {
+      m.remove();
+      n++;
     }
+    return false;
+  });
+  for (Messages* list : {&delayed, &incoming}) {
+    each_queued(*list, 0, 0, [&](Message& m) {
+      if (m.group == group) {
+        list->take(m, out);
+        n++;
+      }
+      return false;
+    });
   }
-  if (any) {
-    erase_version++;
-    send();
-  }
+  if (n) send();
 }
 
 uint32_t RunLoop::work(const Callback& work, const Callback& done, const String& name) {
   if (thread_->is_abort()) return 0;
   Work* w = new Work{this, iid32(), work, done, uv_work_t(), List<Work*>::Iterator(), name, false};
   uint32_t id = w->id;
-  if (!inl_->post(Callback(new SubmitWork(w)), 0, 0)) return 0;
+  Callback submit(new SubmitWork(w));
+  if (!inl_->post(&submit, InlineCallback(), 0, 0)) return 0;
   return id;
 }
 
@@ -728,7 +1150,9 @@ void RunLoop::Inl::queue_stop() {
     self->stopping = true;
     uv_stop(self->host->uv_loop_);
   });
-  host->queue_.push(Queue{iid32(), 0, 0, ++seq, std::move(stop)});
+  uint64_t seq;
+  uint32_t id = message_id(&seq);
+  enqueue(id, 0, 0, seq, stop.detach(), InlineCallback());
   send();
 }
 
@@ -756,7 +1180,7 @@ bool RunLoop::is_running() const {
 bool RunLoop::is_alive() const {
   {
     std::lock_guard<std::mutex> l(mutex_);
-    if (inl_->running || !queue_.is_empty() || inl_->keep_count || inl_->work_count) return true;
+    if (inl_->running || inl_->has_messages() || inl_->keep_count || inl_->work_count) return true;
   }
   // libuv's own state may be read on the owner thread only.
   return std::this_thread::get_id() == thread_id_ && uv_loop_alive(uv_loop_);
@@ -765,7 +1189,17 @@ bool RunLoop::is_alive() const {
 KeepLoop* RunLoop::keep_alive(const String& name, bool clean) {
   std::lock_guard<std::mutex> l(mutex_);
   if (inl_->destroying) return new KeepLoop(nullptr, iid32(), name, clean);
-  KeepLoop* keep = new KeepLoop(this, iid32(), name, clean);
+  // After the ids wrapped, a group still held by a keep is not given out again.
+  uint32_t group = iid32();
+  for (auto it = keeps_.begin(); it != keeps_.end();) {
+    if ((*it)->group_ == group) {
+      group = iid32();
+      it = keeps_.begin();
+    } else {
+      ++it;
+    }
+  }
+  KeepLoop* keep = new KeepLoop(this, group, name, clean);
   keep->node_ = keeps_.push(keep);
   inl_->keep_count++;
   return keep;
@@ -801,7 +1235,8 @@ void RunLoop::run(int64_t keep_alive_us) {
     inl_->async_h.data = inl_;
     inl_->timer_h.data = inl_;
     inl_->accepting = true;
-    uv_async_send(&inl_->async_h);  // the dispatcher runs first
+    inl_->wake_pending = false;
+    inl_->send();  // the dispatcher runs first
     // An abort that came after the test above saw no running loop to stop.
     if (thread_->is_abort()) inl_->queue_stop();
   }
@@ -824,71 +1259,132 @@ void RunLoop::run(int64_t keep_alive_us) {
 }
 
 void RunLoop::Inl::drop_queue() {
-  List<Queue> dropped;
-  {
-    std::lock_guard<std::mutex> l(host->mutex_);
-    dropped = std::move(host->queue_);
-    erase_version++;
+  Messages dropped, late;  // released after the lock
+  std::lock_guard<std::mutex> l(host->mutex_);
+  dropped.swap(incoming);
+  late.swap(delayed);
+}
+
+// Without the lock: fires the due messages of the batch, in order, and releases them.
+// Counts in `fired` and `not_due`. Leaves the entries as they were (see Message).
+void RunLoop::Inl::fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired,
+                              size_t& not_due) {
+  size_t k = 0;
+  for (Block* b = batch.head; b; b = b->next) {
+    Message* const last = b->m + batch.used(b);
+    for (Message* m = b->m; m != last; m++) {
+      // From here on a removal finds this entry gone, unless it is not due yet.
+      __atomic_store_n(&started, ++k, __ATOMIC_RELAXED);
+      if (!m->is_due(now)) {
+        not_due++;
+        continue;
+      }
+      if (m->live_id() == 0) {
+        if (m->core) m->core->release();  // removed meanwhile
+        continue;
+      }
+      {
+        OutsideLock o(outside_mutex);
+        guarded([&] {
+          SimpleEvent evt = {nullptr, host, 0};
+          if (m->core)
+            m->core->call(evt);
+          else
+            m->func.call(evt);
+        });
+      }
+      if (m->core) m->core->release();  // with no lock held
+      fired++;
+    }
   }
 }
 
 void RunLoop::Inl::dispatch() {
   RunLoop* loop = host;
   uv_timer_stop(&timer_h);
-  int64_t now = time_monotonic();
-  std::unique_lock<std::mutex> l(loop->mutex_);
-  if (!accepting) return;  // closing: run is about to return
-  // The batch: every message queued before this point. Each is popped under the mutex
-  // just before it fires, so cancel and clean keeps see the rest of the batch.
-  uint64_t last = seq;
-  List<Queue>::Node* cursor = nullptr;  // last not-yet-due entry passed
-  uint64_t version = erase_version;
-  bool fired = false;
-  for (;;) {
-    if (version != erase_version) cursor = nullptr;  // the cursor may have been removed
-    List<Queue>::Node* n = cursor ? cursor->next : loop->queue_.first().node();
-    while (n && n->value.seq <= last && n->value.time != 0 && (int64_t)n->value.time > now) {
-      cursor = n;
-      n = n->next;
-    }
-    if (!n || n->value.seq > last) break;
-    {
-      Callback cb(std::move(n->value.resolve));
-      loop->queue_.erase(List<Queue>::Iterator(n));
-      version = erase_version;
-      std::mutex* outside_mutex = outside;
-      l.unlock();
-      {
-        OutsideLock o(outside_mutex);
-        fire(cb, loop);
+  size_t fired = 0;
+  for (int round = 1;; round++) {
+    Removed removed;  // entries removed while the batch fired, released after the lock
+    struct Excess {
+      Block* blocks = nullptr;
+      ~Excess() { free_blocks(blocks); }
+    } excess;  // freed after the lock
+    int64_t now = time_monotonic();
+    std::unique_lock<std::mutex> l(loop->mutex_);
+    if (!accepting) return;  // closing: run is about to return
+    // The batch: every message queued before this point, in posting order. Messages
+    // posted from now on go to `incoming` and wait for a later round.
+    if (delayed.empty()) {
+      delayed.clear();  // blocks left holding removed entries only
+      batch.swap(incoming);
+    } else {
+      // Both lists are in posting order: merged by it. Removed entries stay behind.
+      Cursor a(delayed), b(incoming);
+      while (a.m || b.m) {
+        bool from_delayed = !b.m || (a.m && a.m->seq < b.m->seq);
+        Cursor& c = from_delayed ? a : b;
+        batch.push(*c.m);
+        c.next();
       }
-      fired = true;
-    }  // released with no lock held
+      incoming.clear(false);
+      delayed.clear(false);
+    }
+    // Posts need not wake the loop while it fires: it looks at the queue again after.
+    wake_pending = true;
+    firing = true;
+    batch_now = now;
+    __atomic_store_n(&started, 0, __ATOMIC_RELAXED);
+    std::mutex* outside_mutex = outside;
+    l.unlock();
+    size_t not_due = 0;
+    fire_batch(now, outside_mutex, fired, not_due);
     l.lock();
-  }
+    firing = false;
+    // What is not due yet keeps its place ahead of everything posted meanwhile; entries
+    // removed after the walk passed them are released after the lock.
+    if (not_due) {
+      batch.each([&](Message& m) {
+        if (m.is_due(now)) return;  // fired or released by the walk
+        if (m.live_id() != 0)
+          delayed.push(m);
+        else
+          removed.push(m.core);
+      });
+    }
+    batch.clear(false);  // every core has been released or moved
+    excess.blocks = pool.take_excess();
 
-  if (stopping) {
-    close_handles();
+    if (stopping) {
+      close_handles();
+      return;
+    }
+    // What was posted meanwhile fires in a new round of this dispatch; after a few
+    // rounds the loop lets libuv's other events have their turn.
+    if (!incoming.empty() && round < kDispatchRounds) continue;
+    wake_pending = false;
+    decide(fired != 0);
     return;
   }
-  now = time_monotonic();
+}
+
+// Under the mutex, after a dispatch: arms what brings the next one, or ends the run.
+void RunLoop::Inl::decide(bool fired) {
+  RunLoop* loop = host;
+  int64_t now = time_monotonic();
   // The keep-alive time counts from the last activity.
   if (fired) idle_since = 0;
-  if (!loop->queue_.is_empty()) {
+  if (!incoming.empty() || !delayed.empty()) {
     // Signed distances: a message that fell due meanwhile is due, not 2^64 us ahead.
-    int64_t nearest = INT64_MAX;
-    for (auto it = loop->queue_.begin(); it != loop->queue_.end(); ++it) {
-      int64_t d = it->time == 0 ? 0 : (int64_t)it->time - now;
-      if (d < 1) {
-        nearest = 0;
-        break;
-      }
-      if (d < nearest) nearest = d;
-    }
+    int64_t nearest = incoming.empty() ? INT64_MAX : 0;
+    delayed.each([&](const Message& m) {
+      if (nearest == 0 || m.live_id() == 0) return;
+      int64_t d = m.time == 0 ? 0 : (int64_t)m.time - now;
+      if (d < nearest) nearest = d < 1 ? 0 : d;
+    });
     idle_since = 0;
-    uint64_t ms = (uint64_t)((nearest + 999) / 1000);
+    uint64_t ms = (uint64_t)(nearest / 1000 + (nearest % 1000 != 0));
     if (nearest == 0 || ms < 1)
-      uv_async_send(&async_h);
+      send();
     else
       uv_timer_start(&timer_h, on_timer, ms, 0);
   } else if (keep_count || work_count) {
@@ -920,7 +1416,7 @@ void close_any(uv_handle_t* h, void*) {
 
 RunLoop::~RunLoop() {
   Runtime* r = runtime();
-  List<Queue> pending;
+  Messages pending, late;
   List<Work*> orphaned;
   List<String> keep_names;
   {
@@ -942,12 +1438,14 @@ RunLoop::~RunLoop() {
     }
     works_.clear();
     inl_->work_count = 0;
-    pending = std::move(queue_);
+    pending.swap(inl_->incoming);
+    late.swap(inl_->delayed);
   }
   for (auto it = keep_names.begin(); it != keep_names.end(); ++it)
     log("RunLoop keep not release \"%s\"", it->c_str());
   // Messages are released with no lock held; what they post now is refused.
   pending.clear();
+  late.clear();
   // libuv still holds the works in flight: cancel what has not started and let every
   // completion come back (it frees its record without calling done) before the libuv
   // loop goes.
@@ -956,8 +1454,12 @@ RunLoop::~RunLoop() {
     uv_cancel((uv_req_t*)&(*it)->req);
     inl_->orphans++;
   }
-  while (inl_->orphans > 0) uv_run(uv_loop_, UV_RUN_ONCE);
-  if (uv_loop_ != uv_default_loop()) {
+  // While the process exits, a work in flight may be the exit itself (a pool job that
+  // called Thread::Inl::exit waits for this thread's end): it is not waited for, and
+  // the libuv loop it will report to is left to the ending process.
+  bool abandon = inl_->orphans > 0 && Thread::is_process_exit();
+  while (!abandon && inl_->orphans > 0) uv_run(uv_loop_, UV_RUN_ONCE);
+  if (!abandon && uv_loop_ != uv_default_loop()) {
     if (uv_loop_close(uv_loop_) == UV_EBUSY) {
       uv_walk(uv_loop_, close_any, nullptr);
       uv_run(uv_loop_, UV_RUN_DEFAULT);
@@ -998,17 +1500,16 @@ uint32_t KeepLoop::post(const Callback& cb, uint64_t delay_us) {
   // The global mutex keeps the loop from being destroyed meanwhile.
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return 0;
-  return loop_->inl_->post(std::move(held), delay_us, group_);
+  return loop_->inl_->post(&held, InlineCallback(), delay_us, group_);
 }
 
 void KeepLoop::cancel(uint32_t id) {
-  List<Callback> removed;  // released after the locks
-  Callback one;
+  Removed removed;  // released after the locks
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return;
   std::lock_guard<std::mutex> l(loop_->mutex_);
   if (id != 0)
-    loop_->inl_->take_id(id, one);
+    loop_->inl_->take_id(id, removed);
   else
     loop_->inl_->take_group(group_, removed);
 }
@@ -1019,7 +1520,7 @@ bool KeepLoop::is_attached() const {
 }
 
 KeepLoop::~KeepLoop() {
-  List<Callback> removed;  // released after the locks
+  Removed removed;  // released after the locks
   std::lock_guard<std::mutex> g(runtime()->mutex);
   if (!loop_) return;
   std::lock_guard<std::mutex> l(loop_->mutex_);

@@ -12,7 +12,9 @@
 //
 // Every message and every done callback fires on the owner thread with
 // `sync_callback`, error null and the loop as the event's data; no lock of this
-// runtime is held while it fires or while it is released.
+// runtime is held while it fires or while it is released. An exception that a
+// message, a done callback or a pool job throws (an Error or anything else) is logged
+// through the console, and the loop goes on with its next message.
 //
 // Ids. Message, keep and work ids come from `iid32` and are never 0: 0 means
 // "refused" as a result and "all" as an argument. A thread id is the system's
@@ -32,6 +34,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "utils/cb.h"
 #include "utils/list.h"
@@ -90,14 +93,15 @@ class Thread {
   // Sleeps the calling thread. Below half a second: a plain sleep. Otherwise (and for
   // timeout <= 0, "until awakened") waits on the calling thread's record, ended by
   // awaken, abort, the timeout or a spurious wake-up; an aborted thread does not sleep.
+  // A timeout too large for the clock (more than about 31 years) means no limit.
   static void sleep(int64_t timeout_us = 0);
   // Wakes the thread from `sleep` (one signal). Unknown ids do nothing.
   static void awaken(std::thread::id id);
   // Sets the thread's abort flag, stops its loop and wakes it. Unknown ids do nothing.
   static void abort(std::thread::id id);
   // Waits until the thread has ended (its function object and its loop destroyed), at
-  // most `timeout_us` microseconds (<= 0: no limit). The caller's own id and unknown
-  // ids return at once.
+  // most `timeout_us` microseconds (<= 0, or too large for the clock: no limit). The
+  // caller's own id and unknown ids return at once.
   static void wait_for_end(std::thread::id id, int64_t timeout_us = 0);
 
   [[nodiscard]] std::thread::id id() const { return id_; }
@@ -153,8 +157,12 @@ class Thread::Inl {
 
 class RunLoop : public Object, public PostMessage {
  public:
-  // One queued message. `time` is on the monotonic clock in microseconds, 0 = at once;
-  // `group` is 0 or the id of the keep it was posted through.
+  // What the queue holds of one message. `time` is on the monotonic clock in
+  // microseconds, 0 = at once (a time past the clock's range is kept as INT64_MAX:
+  // never due); `group` is 0 or the id of the keep it was posted through; `seq` is the
+  // posting order (the value of iid's counter the id was taken from). Live messages of
+  // one loop never share an id, also after the ids wrapped. The queue itself stores
+  // these fields in flat entries, with a small posted lambda held in place.
   struct Queue {
     uint32_t id;
     uint32_t group;
@@ -185,6 +193,18 @@ class RunLoop : public Object, public PostMessage {
   // Queues the callback to fire after `delay_us` microseconds. Returns its id, or 0
   // when the owner is aborted or the loop is being destroyed (nothing queued).
   uint32_t post(const Callback& cb, uint64_t delay_us = 0) override;
+  // The same for a function object posted directly (a lambda): a small one is kept in
+  // the queue itself, with no allocation; a larger one goes into a LambdaCallback.
+  template <typename F, typename D = typename std::decay<F>::type,
+            typename = typename std::enable_if<!std::is_same<D, Callback>::value &&
+                                               !std::is_convertible<D, CallbackCore*>::value &&
+                                               std::is_invocable<D&, SimpleEvent&>::value>::type>
+  uint32_t post(F&& func, uint64_t delay_us = 0) {
+    if constexpr (InlineCallback::fits<D>())
+      return post_inline(InlineCallback(std::forward<F>(func)), delay_us);
+    else
+      return post(Callback(std::forward<F>(func)), delay_us);
+  }
   // On the owner thread fires the callback at once. From another thread queues it and
   // returns once it has fired, or once it can no longer fire (cancelled, loop
   // destroyed, owner aborted, or the calling framework thread aborted before it began
@@ -194,7 +214,10 @@ class RunLoop : public Object, public PostMessage {
   // Removes the queued message with that id (0 does nothing).
   void cancel(uint32_t id);
   // Runs `work` on libuv's thread pool, then `done` on the owner thread (not when the
-  // work was cancelled). Returns the work id, 0 when the owner is aborted.
+  // work was cancelled). Returns the work id, 0 when the owner is aborted. The
+  // submission to the pool is itself a message of this loop: a work asked for before
+  // `run` (or while the loop is busy) does not start until the loop dispatches it.
+  // Whatever `work` or `done` throws is logged, and the loop goes on.
   uint32_t work(const Callback& work, const Callback& done = Callback(),
                 const String& name = String());
   // Cancels the work if it has not started yet (its done callback will not fire).
@@ -228,8 +251,8 @@ class RunLoop : public Object, public PostMessage {
   friend class Thread;
   explicit RunLoop(Thread* thread);
   ~RunLoop() override;
+  uint32_t post_inline(InlineCallback&& func, uint64_t delay_us);
 
-  List<Queue> queue_;
   List<Work*> works_;
   List<KeepLoop*> keeps_;
   mutable std::mutex mutex_;

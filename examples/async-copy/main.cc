@@ -1,9 +1,11 @@
 // Copies a file with AsyncFile on a run loop: several reads are in flight at once, each
 // block read is written at its own offset (the writes queue up in the target), and a
 // written block's buffer is reused for the next read. Progress is printed every tenth.
-// With --sync the same copy is made with FileHelper::cp_sync instead, for comparison.
+// With --sync the same copy is made with FileHelper::cp_sync instead, and with --task
+// with AsyncFile::copy (the copy runs on the loop's thread pool, inside the kernel), for
+// comparison.
 //
-//   async-copy <source> <target> [--block KiB] [--reads N] [--quiet] [--sync]
+//   async-copy <source> <target> [--block KiB] [--reads N] [--quiet] [--sync | --task]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -137,13 +139,14 @@ class Copier : public AsyncFile::Delegate {
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    printf("usage: %s <source> <target> [--block KiB] [--reads N] [--quiet] [--sync]\n", argv[0]);
+    printf("usage: %s <source> <target> [--block KiB] [--reads N] [--quiet] [--sync | --task]\n",
+           argv[0]);
     return 2;
   }
   String source(argv[1]), target(argv[2]);
   uint32_t block = 1024 * 1024;
   int reads = 4;
-  bool quiet = false, sync = false;
+  bool quiet = false, sync = false, task = false;
   for (int i = 3; i < argc; i++) {
     if (!strcmp(argv[i], "--block") && i + 1 < argc) {
       block = (uint32_t)atoi(argv[++i]) * 1024;
@@ -153,6 +156,8 @@ int main(int argc, char** argv) {
       quiet = true;
     } else if (!strcmp(argv[i], "--sync")) {
       sync = true;
+    } else if (!strcmp(argv[i], "--task")) {
+      task = true;
     }
   }
   if (block == 0 || block > (1u << 30) || reads < 1) {
@@ -183,6 +188,24 @@ int main(int argc, char** argv) {
     }
     copied = size;
     elapsed_us = time_monotonic() - start;
+  } else if (task) {
+    std::thread::id id = Thread::spawn(
+        [&](Thread&) {
+          int64_t start = time_monotonic();
+          AsyncFile::copy(source, target, [&](SimpleEvent& evt) {
+            if (evt.error) {
+              printf("%s\n", evt.error->message().c_str());
+              failed = true;
+            }
+          });
+          RunLoop::current()->run(0);  // ends once the copy has completed
+          copied = failed ? 0 : size;
+          elapsed_us = time_monotonic() - start;
+          return 0;
+        },
+        "async-copy");
+    Thread::wait_for_end(id);
+    if (failed) return 1;
   } else {
     std::thread::id id = Thread::spawn(
         [&](Thread&) {

@@ -528,6 +528,12 @@ TEST_F(FsTest, CopyFiles) {
   EXPECT_TRUE(FileHelper::cp_sync(at("empty").c_str(), at("dst").c_str()));
   EXPECT_EQ(get("dst"), "");
 
+  // A file that reports no size (a pseudo file system's) is copied whole by the stream
+  // after the kernel found nothing to copy; so is a pipe.
+  EXPECT_TRUE(FileHelper::cp_sync("/proc/self/cmdline", at("cmdline").c_str()));
+  EXPECT_FALSE(get("cmdline").empty());
+  EXPECT_NE(get("cmdline").find("fs_test"), std::string::npos);
+
   expect_error([&] { FileHelper::cp_sync(at("nope").c_str(), at("t").c_str()); }, UV_ENOENT,
                "ENOENT, no such file or directory, " + at("nope"));
   EXPECT_FALSE(FileHelper::exists_sync(at("t").c_str()));

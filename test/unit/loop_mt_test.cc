@@ -6,10 +6,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -149,6 +152,64 @@ TEST(RunLoop, CancelAndCleanKeepInsideOneDispatch) {
     blocker.release();
     ASSERT_TRUE(wait_until([&] { return after.load() == 1; }));
     ASSERT_EQ(ran.load(), 0) << "round " << round;
+  }
+}
+
+// A queue longer than a few storage blocks, of inline lambdas and callback cores mixed:
+// posting order kept, cancels before the dispatch and from inside it honoured, a delayed
+// entry moved behind, every core released once, every id distinct.
+TEST(RunLoop, LongQueuesKeepOrderCancelsAndReleases) {
+  constexpr int kCount = 1000, kDelayed = 600, kCanceller = 505, kCancelledInside = 900;
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  for (int round = 0; round < 20; round++) {
+    Blocker blocker;
+    blocker.post_to(loop);
+    std::vector<int> order;  // written on the loop thread only
+    std::atomic<int> fired{0}, ends{0};
+    std::vector<uint32_t> ids(kCount);
+    int cores = 0;
+    for (int i = 0; i < kCount; i++) {
+      auto record = [&order, &fired, i](SimpleEvent&) {
+        order.push_back(i);
+        fired++;
+      };
+      uint64_t delay = i == kDelayed ? 5000 : 0;
+      if (i % 3 == 0) {
+        // A core with a context: the context ends with the core.
+        ids[i] =
+            loop->post(Callback(new LambdaCallback<Counted>(record, new Counted(&ends))), delay);
+        cores++;
+      } else if (i == kCanceller) {
+        ids[i] = loop->post([&, record](SimpleEvent& e) mutable {
+          loop->cancel(ids[kCancelledInside]);
+          record(e);
+        });
+      } else {
+        ids[i] = loop->post(record, delay);
+      }
+    }
+    std::vector<uint32_t> sorted(ids);
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_NE(sorted.front(), 0u);
+    int expected = kCount - 1;  // the one cancelled from inside
+    for (int i = 10; i < kCount; i += 10) {
+      if (i == kDelayed || i == kCancelledInside) continue;
+      loop->cancel(ids[i]);
+      expected--;
+    }
+    blocker.release();
+    ASSERT_TRUE(wait_until([&] { return fired.load() == expected; }));
+    ASSERT_TRUE(wait_until([&] { return ends.load() == cores; })) << ends.load() << " of " << cores;
+    std::vector<int> want;
+    for (int i = 0; i < kCount; i++) {
+      if ((i % 10 == 0 && i != 0 && i != kDelayed) || i == kCancelledInside || i == kDelayed)
+        continue;
+      want.push_back(i);
+    }
+    want.push_back(kDelayed);
+    loop->post_sync([&](SimpleEvent&) { EXPECT_EQ(order, want) << "round " << round; });
   }
 }
 
@@ -481,6 +542,83 @@ TEST(RunLoop, KeepAliveTimeCountsFromTheLastActivity) {
   ASSERT_NE(fired_at.load(), 0);
   EXPECT_GE(ended_at.load() - fired_at.load(), 1990000);
   Thread::wait_for_end(id, kWatchdogUs);
+}
+
+// A delay whose end is past what the clock can represent never falls due (it used to
+// wrap and fire at once).
+TEST(RunLoop, DelaysBeyondTheClockNeverFallDue) {
+  LoopThread lt;
+  std::atomic<int> fired{0};
+  uint64_t now = (uint64_t)time_monotonic();
+  std::vector<uint32_t> ids;
+  for (uint64_t delay : {UINT64_MAX, (uint64_t)INT64_MAX, ((uint64_t)1 << 63) - now,
+                         ((uint64_t)1 << 63), UINT64_MAX - now}) {
+    ids.push_back(lt.loop()->post([&](SimpleEvent&) { fired++; }, delay));
+    ASSERT_NE(ids.back(), 0u);
+  }
+  lt.drain();
+  std::this_thread::sleep_for(milliseconds(50));
+  lt.drain();
+  EXPECT_EQ(fired.load(), 0);
+  for (uint32_t id : ids) lt.loop()->cancel(id);
+}
+
+// Whatever a message, a pool job or a done callback throws is logged as an Error is,
+// and the loop goes on.
+TEST(RunLoop, ExceptionsOfEveryKindAreLoggedAndTheLoopGoesOn) {
+  auto line = [](const char* message) {
+    return std::string(String::format("Error: %d \n message:\n\t%s", ERR_UNKNOWN, message).c_str());
+  };
+  const std::string thrown[] = {line("message boom"), line("work boom"), line("done boom"),
+                                line("unknown exception"), line("bad function call")};
+  int before[5];
+  for (int i = 0; i < 5; i++) before[i] = capture->count(thrown[i].c_str());
+  LoopThread lt;
+  std::atomic<bool> done_threw{false}, after{false};
+  lt.loop()->post([](SimpleEvent&) { throw std::runtime_error("message boom"); });
+  lt.loop()->post([](SimpleEvent&) { throw 7; });
+  lt.loop()->post(Callback(new LambdaCallback<Object>(nullptr)));
+  lt.loop()->work([](SimpleEvent&) { throw std::runtime_error("work boom"); },
+                  [&](SimpleEvent&) {
+                    done_threw.store(true);
+                    throw std::logic_error("done boom");
+                  });
+  ASSERT_TRUE(wait_until([&] { return done_threw.load(); }));
+  lt.loop()->post([&](SimpleEvent&) { after.store(true); });
+  lt.drain();
+  EXPECT_TRUE(after.load());
+  for (int i = 0; i < 5; i++)
+    EXPECT_EQ(capture->count(thrown[i].c_str()), before[i] + 1) << thrown[i];
+}
+
+// After the ids wrapped, a new message or keep never takes an id still in use: the
+// caller's id cancels the caller's message.
+TEST(RunLoop, IdsAfterTheWrapAreNeverShared) {
+  LoopThread lt;
+  RunLoop* loop = lt.loop();
+  Blocker blocker;
+  blocker.post_to(loop);
+  std::atomic<bool> a_fired{false}, b_fired{false};
+  const uint64_t kWrap = 4294967295u;
+  set_iid_counter(kWrap - 1);  // the last id before the wrap
+  uint32_t a = loop->post([&](SimpleEvent&) { a_fired.store(true); });
+  KeepLoop* k1 = loop->keep_alive("first");
+  set_iid_counter(kWrap - 1 + kWrap);  // the same ids again, one wrap later
+  uint32_t b = loop->post([&](SimpleEvent&) { b_fired.store(true); });
+  set_iid_counter(k1->group() + 2 * kWrap);  // the first keep's id, two wraps later
+  KeepLoop* k2 = loop->keep_alive("second");
+  EXPECT_EQ(a, (uint32_t)(kWrap - 1));
+  EXPECT_NE(b, a);
+  EXPECT_NE(b, 0u);
+  EXPECT_NE(k2->group(), k1->group());
+  EXPECT_NE(k2->group(), 0u);
+  loop->cancel(b);
+  blocker.release();
+  lt.drain();
+  EXPECT_TRUE(a_fired.load());
+  EXPECT_FALSE(b_fired.load());
+  k1->release();
+  k2->release();
 }
 
 TEST(AsyncCallback, DeliversOnTheLoopThreadAndReleasesOnce) {

@@ -1,6 +1,7 @@
 // Framework threads: spawn, sleep, awaken, abort, wait for end, and process exit, on
 // real threads. Waits are on conditions, bounded by a watchdog.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -203,6 +204,37 @@ TEST(Thread, AbortBeforeRunEndsTheLoop) {
   }
 }
 
+// A timeout too large for the clock means no limit: the sleep lasts until awakened
+// and the wait until the thread's end, instead of returning at once.
+TEST(Thread, TimeoutsTooLargeForTheClockMeanNoLimit) {
+  std::atomic<bool> slept{false}, release{false}, waited{false};
+  std::thread::id sleeper = Thread::spawn([&](Thread&) {
+    Thread::sleep(INT64_MAX / 2);
+    slept.store(true);
+    return 0;
+  });
+  std::thread::id blocker = Thread::spawn([&](Thread&) {
+    wait_until([&] { return release.load(); });
+    return 0;
+  });
+  std::thread waiter([&] {
+    Thread::wait_for_end(blocker, INT64_MAX);
+    waited.store(true);
+  });
+  std::this_thread::sleep_for(milliseconds(200));
+  EXPECT_FALSE(slept.load());
+  EXPECT_FALSE(waited.load());
+  // The sleeper may not have begun its wait yet when first awakened.
+  EXPECT_TRUE(wait_until([&] {
+    Thread::awaken(sleeper);
+    return slept.load();
+  }));
+  release.store(true);
+  waiter.join();
+  EXPECT_TRUE(waited.load());
+  Thread::wait_for_end(sleeper, kWatchdogUs);
+}
+
 // Each of these runs in a fresh process (the threadsafe death-test style re-executes
 // the program).
 class ThreadExitDeathTest : public ::testing::Test {
@@ -272,6 +304,32 @@ TEST_F(ThreadExitDeathTest, ExitRunsHooksOnceAndEndsWithTheirCode) {
         _exit(1);
       },
       ::testing::ExitedWithCode(8), "");
+}
+
+// A pool job that ends the process does not wait out the one-second bound: the loop
+// that submitted it does not wait for it while the process exits. The time is taken
+// inside the child, from the job's start to the end of the exit.
+std::atomic<int64_t> exit_started_us{0};
+void check_exit_time() {
+  _exit(time_monotonic() - exit_started_us.load() < 800000 ? 6 : 1);
+}
+
+TEST_F(ThreadExitDeathTest, ExitFromAPoolJobIsPrompt) {
+  EXPECT_EXIT(
+      {
+        atexit(check_exit_time);
+        Thread::spawn([](Thread&) {
+          RunLoop* loop = RunLoop::current();
+          loop->work([](SimpleEvent&) {
+            exit_started_us.store(time_monotonic());
+            Thread::Inl::exit(6);
+          });
+          loop->run(0);
+          return 0;
+        });
+        for (;;) std::this_thread::sleep_for(milliseconds(5));
+      },
+      ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(ThreadExitDeathTest, ExitFromTheMainLoopIsPostedToIt) {
