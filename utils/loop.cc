@@ -957,13 +957,16 @@ uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t d
     time = delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
   }
   std::unique_lock<std::mutex> l(host->mutex_);
-  if (destroying) return 0;  // the caller still holds `cb` and releases it
+  // The abort is looked at again under the lock: an aborted run drops its queue under
+  // this lock after the flag is set, so a message queued after that drop would wait
+  // forever (a post_sync caller with it).
+  if (destroying || host->thread_->is_abort()) return 0;  // the caller releases `cb`
   if (incoming.full() && pool.empty()) {
     l.unlock();
     Block* b = new_block();
     l.lock();
     pool.put(b, false);
-    if (destroying) return 0;
+    if (destroying || host->thread_->is_abort()) return 0;
   }
   uint64_t seq;
   uint32_t id = message_id(&seq);
