@@ -148,7 +148,13 @@ void Parser::syntax_error() {
   raise_error("SyntaxError: Unexpected token");
 }
 
+void Parser::refused(const char* hint) {
+  error_hint_ = hint;
+  syntax_error();
+}
+
 void Parser::raise_error(const char* message) {
+  error_start_ = cur()->start;
   throw Error(ERR_SYNTAX, "%s\nline:%d, pos:%d, %s", message, cur()->line + 1, (int)cur()->end,
               path.c_str());
 }

@@ -52,6 +52,11 @@ class Parser : public Object {
   // input is refused with an error instead of exhausting the stack.
   static constexpr int32_t kMaxNesting = 1500;
 
+  // After a syntax error: the first unit of the offending token, and for a construct
+  // the dialect refuses on purpose one sentence naming it (null otherwise).
+  [[nodiscard]] uint32_t error_start() const { return error_start_; }
+  [[nodiscard]] const char* error_hint() const { return error_hint_; }
+
  private:
   // ---- output primitives ----
   void write(const String16& text) {
@@ -186,6 +191,8 @@ class Parser : public Object {
   // Writes the entry, advances, flushes and requires the new token to be `type`.
   void expect(Text entry, uint32_t type);
   [[noreturn]] void syntax_error();
+  // A syntax error at a construct the dialect leaves out by design; `hint` names it.
+  [[noreturn]] void refused(const char* hint);
   [[noreturn]] void raise_error(const char* message);
   [[noreturn]] void raise_error(const String& message);
 
@@ -316,6 +323,8 @@ class Parser : public Object {
   bool clean_comment;
   String16 source_text;  // keeps the scanned units alive
   const String16* texts;
+  uint32_t error_start_ = 0;
+  const char* error_hint_ = nullptr;
 };
 
 }  // namespace nubrix
