@@ -94,11 +94,52 @@ String describe_error(const String& path, const String16& source, const String& 
   return out;
 }
 
+String source_name_for_map(const String& source_path, const String& output_path) {
+  // Both as absolute system paths, split into their pieces.
+  auto pieces = [](const String& path) {
+    String full(Path::strip_scheme(Path::resolve(path)));
+    Array<String> list;
+    uint32_t from = 0;
+    for (uint32_t i = 0; i <= full.length(); i++) {
+      if (i == full.length() || full[i] == '/') {
+        if (i > from) list.push(full.substring(from, i));
+        from = i + 1;
+      }
+    }
+    return list;
+  };
+  Array<String> to = pieces(source_path);
+  Array<String> from = pieces(output_path);
+  // The map sits beside the output: its folder is the output's without the last piece.
+  uint32_t from_count = from.length() > 0 ? from.length() - 1 : 0;
+  uint32_t common = 0;
+  while (common < from_count && common + 1 < to.length() && from[common] == to[common]) {
+    common++;
+  }
+  String result;
+  for (uint32_t i = common; i < from_count; i++) result.push("../");
+  for (uint32_t i = common; i < to.length(); i++) {
+    if (i > common) result.push("/");
+    result.push(to[i]);
+  }
+  return result;
+}
+
+String source_map_link(SourceMapMode mode, const String& map_name, const String& map_text) {
+  if (mode == SourceMapMode::kInline) {
+    Buffer base64 = encode(BASE64, map_text);
+    return String("//# sourceMappingURL=data:application/json;charset=utf-8;base64,") +
+           String(base64.data(), base64.length()) + String("\n");
+  }
+  return String("//# sourceMappingURL=") + map_name + String(".map\n");
+}
+
 bool compile_source(const String& path, const String16& source, bool is_jsx, bool clean_comment,
-                    Buffer& out, String& message, String* detail) {
+                    Buffer& out, String& message, String* detail, SourceMapBuilder* map) {
   // Same result as encoding transform_jsx/transform_js's joined text, without the
   // joined copy.
   Parser parser(source, path, is_jsx, clean_comment);
+  parser.set_source_map(map);
   try {
     parser.transform();
     out = parser.output_utf8();
@@ -160,6 +201,9 @@ const char kUsage[] =
     "Options:\n"
     "  --clean-comment  reduce comments to their line feeds\n"
     "  --jsx            compile the source as the .jsx dialect (for standard input)\n"
+    "  --sourcemap      also write OUT.map, a source map of OUT\n"
+    "  --sourcemap=inline\n"
+    "                   put the source map into OUT as a data URL\n"
     "  --watch          folder builds: rebuild on every change\n"
     "  -h, --help       print this help and exit\n"
     "  --version        print the version and exit\n";
@@ -167,6 +211,7 @@ const char kUsage[] =
 struct DriverOptions {
   bool clean_comment = false;
   bool jsx = false;
+  SourceMapMode source_map = SourceMapMode::kNone;
 };
 
 // The words after SRC and OUT, in any order.
@@ -176,6 +221,10 @@ bool parse_options(int argc, char** argv, DriverOptions& options) {
       options.clean_comment = true;
     } else if (strcmp(argv[i], "--jsx") == 0) {
       options.jsx = true;
+    } else if (strcmp(argv[i], "--sourcemap") == 0) {
+      options.source_map = SourceMapMode::kFile;
+    } else if (strcmp(argv[i], "--sourcemap=inline") == 0) {
+      options.source_map = SourceMapMode::kInline;
     } else {
       return false;
     }
@@ -274,16 +323,45 @@ int run_driver(int argc, char** argv) {
     }
   }
 
+  if (options.source_map == SourceMapMode::kFile && to_stdout) {
+    log("Bad argument. --sourcemap needs an output file; use --sourcemap=inline");
+    return 1;
+  }
+
   Buffer out;
   String detail;
-  if (!compile_source(name, source, is_jsx, options.clean_comment, out, message, &detail)) {
+  SourceMapBuilder map;
+  SourceMapBuilder* mapping = options.source_map == SourceMapMode::kNone ? nullptr : &map;
+  if (!compile_source(name, source, is_jsx, options.clean_comment, out, message, &detail,
+                      mapping)) {
     // The message on standard output is the one tools parse; standard error shows
     // the place.
     log(message);
     fputs(detail.c_str(), stderr);
     return 1;
   }
+  String map_text;
+  if (mapping) {
+    String map_source = from_stdin ? name : source_name_for_map(source_path, output_path);
+    String map_name = to_stdout ? String() : Path::basename(output_path);
+    // The text as compiled: malformed UTF-8 already replaced, so the JSON stays valid.
+    Buffer text = utf16_to_utf8(source.data(), source.length());
+    map_text = source_map_json(map_name, map_source, String(text.data(), text.length()), map);
+    String link = source_map_link(options.source_map, map_name, map_text);
+    if (out.length() > 0 && out[out.length() - 1] != '\n') out.append("\n", 1);
+    out.append(link.data(), link.length());
+  }
   if (to_stdout) return write_standard_output(out) ? 0 : 1;
+  // The map first: an output that names its map is never left without one.
+  if (options.source_map == SourceMapMode::kFile) {
+    String map_path = output_path + String(".map");
+    try {
+      FileHelper::write_file_safe_sync(map_path, map_text.data(), map_text.length());
+    } catch (const Error& e) {
+      log("Cannot write %s: %s", map_path.c_str(), e.message().c_str());
+      return 1;
+    }
+  }
   try {
     FileHelper::write_file_safe_sync(output_path, out.data(), out.length());
   } catch (const Error& e) {

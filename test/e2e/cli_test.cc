@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -329,6 +330,70 @@ TEST_F(Cli, AbsolutePaths) {
   ToolResult r = run_tool({JSXC_BIN, src, out}, "");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(get("b.js"), "f(x)\n\n");
+}
+
+// --sourcemap writes OUT.map beside OUT and links it after the trailer;
+// --sourcemap=inline puts the same map into OUT as a data URL.
+TEST_F(Cli, SourceMaps) {
+  fs::create_directory(dir_ / "src");
+  fs::create_directory(dir_ / "out");
+  put("src/a.js", "import b from \"b\";\nlet x = \"\\u00e9\\n\";\n");
+  ToolResult r = jsxc({"src/a.js", "out/a.js", "--sourcemap"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(get("out/a.js"),
+            "const b= require(\"b\").default;\nlet x = \"\\u00e9\\n\";\n\n"
+            "//# sourceMappingURL=a.js.map\n");
+  // Line 1: import->const, b, from->"=", the string both where the require call starts
+  // and where it is copied, the ";"; line 2 is copied, so its columns stay.
+  const std::string map =
+      "{\"version\":3,\"file\":\"a.js\",\"sources\":[\"../src/a.js\"],"
+      "\"sourcesContent\":[\"import b from \\\"b\\\";\\nlet x = \\\"\\\\u00e9\\\\n\\\";\\n\"],"
+      "\"names\":[],\"mappings\":\"AAAA,MAAO,CAAE,EAAK,QAAA,YAAG;AACjB,IAAI,EAAE,EAAE,UAAU\"}\n";
+  EXPECT_EQ(get("out/a.js.map"), map);
+
+  // Options in another order, the map beside an output in the same folder.
+  r = jsxc({"src/a.js", "src/b.js", "--sourcemap", "--clean-comment"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(get("src/b.js.map").find("\"sources\":[\"a.js\"]"), std::string::npos);
+
+  r = jsxc({"src/a.js", "-", "--sourcemap=inline"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::string prefix = "//# sourceMappingURL=data:application/json;charset=utf-8;base64,";
+  size_t at = r.out.find(prefix);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.substr(0, at), "const b= require(\"b\").default;\nlet x = \"\\u00e9\\n\";\n\n");
+  EXPECT_EQ(r.out.back(), '\n');
+  std::string base64 = r.out.substr(at + prefix.size(), r.out.size() - at - prefix.size() - 1);
+  std::string decoded;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : base64) {
+    if (c == '=') break;
+    const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    bits = (bits << 6) | (uint32_t)(strchr(digits, c) - digits);
+    if ((count += 6) >= 8) decoded += (char)((bits >> (count -= 8)) & 0xFF);
+  }
+  // Written to standard output, the map names no file and its source from here.
+  std::string inline_map = map;
+  inline_map.replace(inline_map.find("\"a.js\""), 6, "\"\"");
+  inline_map.replace(inline_map.find("../src/a.js"), 11, "src/a.js");
+  EXPECT_EQ(decoded, inline_map);
+
+  // An external map needs an output file; a failed compile writes neither file.
+  r = jsxc({"src/a.js", "-", "--sourcemap"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Bad argument. --sourcemap needs an output file; use --sourcemap=inline\n");
+  put("src/bad.js", "f(a));\n");
+  r = jsxc({"src/bad.js", "out/bad.js", "--sourcemap"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(has("out/bad.js"));
+  EXPECT_FALSE(has("out/bad.js.map"));
+  for (const char* word : {"--sourcemap=", "--sourcemap=external", "--source-map"}) {
+    r = jsxc({"src/a.js", "out/c.js", word});
+    EXPECT_EQ(r.out, "Bad argument.\n") << word;
+    EXPECT_FALSE(has("out/c.js")) << word;
+  }
 }
 
 // ---- project builds ---------------------------------------------------------------------
