@@ -425,6 +425,28 @@ class Project : public Cli {
   }
 };
 
+// Every output of a folder build gets its own map, each as the single-file build
+// writes it; a changed option compiles everything again.
+TEST_F(Project, SourceMapPerOutput) {
+  source("src/a.js", "f(x);\n");
+  source("src/sub/b.js", "g(y);\n");
+  EXPECT_EQ(build({"src", "out", "--sourcemap"}, 0), "jsxc: 2 compiled, 0 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/a.js"), "f(x);\n\n//# sourceMappingURL=a.js.map\n");
+  EXPECT_EQ(get("out/sub/b.js.map"),
+            "{\"version\":3,\"file\":\"b.js\",\"sources\":[\"../../src/sub/b.js\"],"
+            "\"sourcesContent\":[\"g(y);\\n\"],\"names\":[],\"mappings\":\"AAAA,CAAC,CAAC,CAAC,"
+            "CAAC\"}\n");
+  ToolResult single = jsxc({"src/sub/b.js", "b.js", "--sourcemap"});
+  EXPECT_EQ(single.status, 0);
+  EXPECT_EQ(get("b.js.map"),
+            std::regex_replace(get("out/sub/b.js.map"), std::regex("\\.\\./\\.\\./"), ""));
+  EXPECT_EQ(build({"src", "out", "--sourcemap"}, 0), "jsxc: 0 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_EQ(build({"src", "out", "--sourcemap=inline"}, 0),
+            "jsxc: 2 compiled, 0 unchanged, 0 failed\n");
+  EXPECT_NE(get("out/a.js").find("\n//# sourceMappingURL=data:application/json;"),
+            std::string::npos);
+}
+
 TEST_F(Project, ArgumentsAndFolders) {
   source("src/a.js", "a;\n");
   source("src/sub/b.jsx", "var v = <div/>;\n");
