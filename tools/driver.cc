@@ -192,7 +192,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: jsxc SRC OUT [options]\n"
-    "       jsxc SRC_DIR OUT_DIR [--clean-comment] [--watch]\n"
+    "       jsxc SRC_DIR OUT_DIR [--clean-comment] [--watch] [--sourcemap[=inline]]\n"
     "\n"
     "Compiles SRC (.js, or .jsx with view markup) into plain JavaScript in OUT.\n"
     "A folder as SRC compiles every source below it into OUT_DIR.\n"
@@ -200,7 +200,7 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  --clean-comment  reduce comments to their line feeds\n"
-    "  --jsx            compile the source as the .jsx dialect (for standard input)\n"
+    "  --jsx            compile the source as the .jsx dialect (standard input, .js)\n"
     "  --sourcemap      also write OUT.map, a source map of OUT\n"
     "  --sourcemap=inline\n"
     "                   put the source map into OUT as a data URL\n"
