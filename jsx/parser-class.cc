@@ -8,6 +8,15 @@ namespace nubrix {
 
 namespace {
 
+// The sentences that name the class forms the dialect leaves out.
+const char kStaticField[] = "a static field is not supported; assign it after the class";
+const char kStaticBlock[] = "a static block is not supported";
+const char kPrivateName[] = "a private name (#x) is not supported";
+const char kDecorator[] = "a decorator is not supported";
+const char kBareField[] = "a field needs an initialiser (name = value;)";
+const char kNestedField[] =
+    "a field is supported only in a named top-level class, not in an anonymous or nested one";
+
 // The three generated members for `event onX;`, concatenated without separators.
 String16 event_accessors(const String16& x) {
   static const String16 pieces[9] = {String16("get on"),
@@ -105,8 +114,15 @@ void Parser::parse_class_body(MemberDataExpression* record) {
           next_member();
           m = type();
         }
+        if (t == STATIC && m == LBRACE) refused(kStaticBlock);
+        // A static field fails in parse_method at the token after its name, where
+        // the error has always been reported; the hint names the form.
+        if (t == STATIC && is_name(m, NAME_MEMBER) && peek_type() != LPAREN) {
+          error_hint_ = kStaticField;
+        }
         if (!is_name(m, NAME_METHOD) && m != LBRACK) syntax_error();
         parse_method();
+        error_hint_ = nullptr;
         continue;
       }
       case MUL:
@@ -122,6 +138,8 @@ void Parser::parse_class_body(MemberDataExpression* record) {
           parse_method();
           continue;
         }
+        if (t == ILLEGAL && source_text[cur()->start] == '#') refused(kPrivateName);
+        if (t == AT) refused(kDecorator);
         if (!is_name(t, NAME_MEMBER)) syntax_error();
         parse_field(record);
         continue;
@@ -194,7 +212,8 @@ void Parser::parse_accessor(MemberDataExpression* record) {
 
 //   count = 0;   ->   /*count = 0*/     and in the trailer:  count: 0,
 void Parser::parse_field(MemberDataExpression* record) {
-  if (!record || peek_type() != ASSIGN) syntax_error();
+  if (!record) refused(kNestedField);
+  if (peek_type() != ASSIGN) refused(kBareField);
   write(T_COMMENT_OPEN);
   String16 name = val();
   pass_through();

@@ -401,6 +401,7 @@ void Parser::parse_export_list() {
       syntax_error();
     }
     String16 name = val();
+    uint32_t name_start = cur()->start;
     String16 alias = name;
     bool renamed = false;
     if (peek_type() == AS) {
@@ -423,6 +424,7 @@ void Parser::parse_export_list() {
     } else if (renamed) {
       write(alias);
       write(T_COLON);
+      map_place(name_start);
       write(name);
     } else {
       write(name);
@@ -568,6 +570,7 @@ void Parser::parse_import() {
     write(T_CONST);
     flush_before();
     String16 name = val();
+    uint32_t name_start = cur()->start;
     advance();
     // The blank before `from` or `,` is not written, but its line feeds are.
     if (type() == FROM) {
@@ -580,7 +583,9 @@ void Parser::parse_import() {
       if (attributes) drop_attributes();
     } else if (type() == COMMA && peek_type() == MUL) {
       // [NAME,
-      write(T_LBRACK, name, T_COMMA);
+      write(T_LBRACK);
+      map_place(name_start);
+      write(name, T_COMMA);
       keep_line_feeds();
       advance();
       keep_line_feeds();  // the `*`
@@ -607,7 +612,9 @@ void Parser::parse_import() {
       keep_line_feeds();
       expect(T_LBRACE, LBRACE);
       // default:NAME,
-      write(T_DEFAULT, T_COLON, name, T_COMMA);
+      write(T_DEFAULT, T_COLON);
+      map_place(name_start);
+      write(name, T_COMMA);
       parse_import_names();
       expect(T_RBRACE, FROM);
       expect(T_ASSIGN, STRING_LITERAL);

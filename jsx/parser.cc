@@ -58,6 +58,41 @@ Buffer Parser::output_utf8() {
   return utf16_to_utf8(pieces.data(), lengths.data(), count);
 }
 
+void Parser::track_output(const uint16_t* s, uint32_t n) {
+  for (uint32_t i = 0; i < n; i++) {
+    if (is_line_break_unit(s[i])) {
+      map_line_++;
+      map_column_ = 0;
+    } else {
+      map_column_++;
+    }
+  }
+}
+
+void Parser::map_token() {
+  TokenData* t = cur();
+  if (t->type == EOS || t->type == ILLEGAL) return;
+  map_source(t->start);
+}
+
+void Parser::map_source(uint32_t start) {
+  const uint16_t* u = source_text.data();
+  if (start < map_source_at_) {
+    // Back to an earlier place (a name kept by a rewrite): lines are counted back.
+    for (uint32_t i = start; i < map_source_at_; i++) map_source_line_ -= is_line_break_unit(u[i]);
+    map_line_start_ = start;
+    while (map_line_start_ > 0 && !is_line_break_unit(u[map_line_start_ - 1])) map_line_start_--;
+  }
+  for (uint32_t i = map_source_at_; i < start; i++) {
+    if (is_line_break_unit(u[i])) {
+      map_source_line_++;
+      map_line_start_ = i + 1;
+    }
+  }
+  map_source_at_ = start;
+  source_map_->add(map_line_, map_column_, map_source_line_, start - map_line_start_);
+}
+
 void Parser::keep_line_feeds() {
   TokenData* t = cur();
   String16 before = scanner->take_before(t);
@@ -132,6 +167,8 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
       safe.push(u[i]);
       star = u[i] == '*';
     }
+    // The spaces put in move the rest of the line.
+    if (source_map_) map_column_ += safe.length() - n;
     target->push_move(safe);
   }
   comment_last_star = u[n - 1] == '*';
@@ -148,7 +185,13 @@ void Parser::syntax_error() {
   raise_error("SyntaxError: Unexpected token");
 }
 
+void Parser::refused(const char* hint) {
+  error_hint_ = hint;
+  syntax_error();
+}
+
 void Parser::raise_error(const char* message) {
+  error_start_ = cur()->start;
   throw Error(ERR_SYNTAX, "%s\nline:%d, pos:%d, %s", message, cur()->line + 1, (int)cur()->end,
               path.c_str());
 }

@@ -15,6 +15,7 @@
 #include <initializer_list>
 
 #include "jsx/scanner.h"
+#include "jsx/sourcemap.h"
 #include "jsx/token.h"
 #include "utils/buffer.h"
 #include "utils/check.h"
@@ -52,6 +53,14 @@ class Parser : public Object {
   // input is refused with an error instead of exhausting the stack.
   static constexpr int32_t kMaxNesting = 1500;
 
+  // After a syntax error: the first unit of the offending token, and for a construct
+  // the dialect refuses on purpose one sentence naming it (null otherwise).
+  [[nodiscard]] uint32_t error_start() const { return error_start_; }
+  [[nodiscard]] const char* error_hint() const { return error_hint_; }
+  // Records a mapping at every token start into `map` (null: none, the default). Set
+  // before transform.
+  void set_source_map(SourceMapBuilder* map) { source_map_ = map; }
+
  private:
   // ---- output primitives ----
   void write(const String16& text) {
@@ -88,6 +97,9 @@ class Parser : public Object {
   void write_value() {
     TokenData* t = cur();
     if (!t->has_before()) check_line();
+    // A rewrite may have written text since the token's line was checked: the name
+    // itself starts here.
+    if (source_map_ && out == &main_output) map_token();
     if (t->value_is_range && direct()) {
       emit_source(t->value_from, t->value_to);
     } else {
@@ -138,23 +150,38 @@ class Parser : public Object {
   // line. The checking builds count the line feeds of every piece of the main output
   // (source ranges where they are emitted, other texts where they are pushed) and stop
   // at the first token that drifts; other builds compile the count away.
-#if NUBRIX_CHECKS
   void count_lines(const uint16_t* s, uint32_t n) {
+#if NUBRIX_CHECKS
     for (uint32_t i = 0; i < n; i++) lines_written += is_line_break_unit(s[i]);
+#endif
+    if (source_map_) track_output(s, n);
   }
   void check_line() {
+#if NUBRIX_CHECKS
     // An ILLEGAL token never reaches the output: it stops the transpilation (an
     // unterminated block comment's text even runs past the token's own line).
     if (lines_written != (int64_t)cur()->line && cur()->type != ILLEGAL && !lines_reordered) {
       line_drift();
     }
+#endif
+    // The place where the line is checked is where a token starts in the output.
+    // Text bound for a side builder (markup vdata) is placed later and not mapped.
+    if (source_map_ && out == &main_output) map_token();
   }
+#if NUBRIX_CHECKS
   [[noreturn]] void line_drift();
   int64_t lines_written = 0;
-#else
-  void count_lines(const uint16_t*, uint32_t) {}
-  void check_line() {}
 #endif
+  // Source maps: the output place (line, column in units) follows every piece of the
+  // main output; the source place of a token is counted from the last one.
+  void track_output(const uint16_t* s, uint32_t n);
+  void map_token();
+  // A mapping from the output's place to the source unit `start`, for a name written
+  // after the scanner has moved past it.
+  void map_place(uint32_t start) {
+    if (source_map_ && out == &main_output && !capturing) map_source(start);
+  }
+  void map_source(uint32_t start);
   void count_lines(const String16& s) {
     count_lines(s.data(), s.length());
   }
@@ -186,6 +213,8 @@ class Parser : public Object {
   // Writes the entry, advances, flushes and requires the new token to be `type`.
   void expect(Text entry, uint32_t type);
   [[noreturn]] void syntax_error();
+  // A syntax error at a construct the dialect leaves out by design; `hint` names it.
+  [[noreturn]] void refused(const char* hint);
   [[noreturn]] void raise_error(const char* message);
   [[noreturn]] void raise_error(const String& message);
 
@@ -316,6 +345,14 @@ class Parser : public Object {
   bool clean_comment;
   String16 source_text;  // keeps the scanned units alive
   const String16* texts;
+  uint32_t error_start_ = 0;
+  const char* error_hint_ = nullptr;
+  SourceMapBuilder* source_map_ = nullptr;
+  uint32_t map_line_ = 0;         // output line of the next unit written
+  uint32_t map_column_ = 0;       // its column
+  uint32_t map_source_at_ = 0;    // source unit up to which lines were counted
+  uint32_t map_source_line_ = 0;  // the line there
+  uint32_t map_line_start_ = 0;   // and the first unit of that line
 };
 
 }  // namespace nubrix

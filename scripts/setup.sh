@@ -32,3 +32,15 @@ if [ ! -f "$t262/node_modules/test262-parser-tests/package.json" ]; then
     test262-parser-tests@0.0.5 ||
     echo "setup: could not install test262-parser-tests (no network?); test262_test will be skipped"
 fi
+
+# The source-map consumer for the source map check of host_test: npm package
+# source-map 0.7.4, kept in build-deps/source-map (git-ignored). Without it the check
+# reports itself as skipped.
+smap="$(dirname "$0")/../build-deps/source-map"
+if [ ! -f "$smap/node_modules/source-map/package.json" ]; then
+  echo "setup: installing source-map@0.7.4 into build-deps/source-map"
+  mkdir -p "$smap"
+  npm install --prefix "$smap" --no-save --no-audit --no-fund --no-package-lock --silent \
+    source-map@0.7.4 ||
+    echo "setup: could not install source-map (no network?); the source map check will be skipped"
+fi

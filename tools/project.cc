@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "tools/driver.h"
+#include "utils/codec.h"
 #include "utils/console.h"
 #include "utils/error.h"
 #include "utils/fs.h"
@@ -258,8 +259,8 @@ bool same_content(const String& path, const Buffer& data) {
 
 // The work of one job, on a thread of the pool: read, compile, then write the output
 // unless it already holds the same bytes.
-void run_job(Job& job, bool clean_comment, const String& config, int64_t run_started,
-             const std::atomic<bool>& stop) {
+void run_job(Job& job, bool clean_comment, SourceMapMode source_map, const String& config,
+             int64_t run_started, const std::atomic<bool>& stop) {
   if (stop.load(std::memory_order_acquire)) {
     job.state = JobState::kSkipped;
     return;
@@ -270,10 +271,23 @@ void run_job(Job& job, bool clean_comment, const String& config, int64_t run_sta
     return;
   }
   Buffer out;
-  if (!compile_source(job.source, decode_source(bytes), job.is_jsx, clean_comment, out,
-                      job.message)) {
+  String16 text = decode_source(bytes);
+  SourceMapBuilder map;
+  if (!compile_source(job.source, text, job.is_jsx, clean_comment, out, job.message, nullptr,
+                      source_map == SourceMapMode::kNone ? nullptr : &map)) {
     job.state = JobState::kFailed;
     return;
+  }
+  String map_text;
+  if (source_map != SourceMapMode::kNone) {
+    // As for a single file: the map beside the output, naming the source from there.
+    String name = Path::basename(job.output);
+    Buffer content = utf16_to_utf8(text.data(), text.length());
+    map_text = source_map_json(name, source_name_for_map(job.source, job.output),
+                               String(content.data(), content.length()), map);
+    String link = source_map_link(source_map, name, map_text);
+    if (out.length() > 0 && out[out.length() - 1] != '\n') out.append("\n", 1);
+    out.append(link.data(), link.length());
   }
   Record& r = job.record;
   r.rel = job.rel;
@@ -289,6 +303,20 @@ void run_job(Job& job, bool clean_comment, const String& config, int64_t run_sta
         existing = FileHelper::stat_sync(job.output);
       } catch (const Error&) {
         // No output yet.
+      }
+    }
+    if (source_map == SourceMapMode::kFile) {
+      // The map first, so an output never names a map that is not there.
+      String map_path = job.output + String(".map");
+      Buffer map_bytes;
+      map_bytes.append(map_text.data(), map_text.length());
+      try {
+        if (!same_content(map_path, map_bytes))
+          FileHelper::write_file_safe_sync(map_path, map_bytes);
+      } catch (const Error& e) {
+        job.message = String::format("Cannot write %s: %s", map_path.c_str(), e.message().c_str());
+        job.state = JobState::kFailed;
+        return;
       }
     }
     if (existing.is_valid() && existing.type() == FTYPE_FILE &&
@@ -380,6 +408,10 @@ bool parse_project_options(int argc, char** argv, ProjectOptions& options, Strin
       options.clean_comment = true;
     } else if (strcmp(argv[i], "--watch") == 0) {
       options.watch = true;
+    } else if (strcmp(argv[i], "--sourcemap") == 0) {
+      options.source_map = SourceMapMode::kFile;
+    } else if (strcmp(argv[i], "--sourcemap=inline") == 0) {
+      options.source_map = SourceMapMode::kInline;
     } else {
       message = String::format("Bad argument. unknown option %s", argv[i]);
       return false;
@@ -390,8 +422,11 @@ bool parse_project_options(int argc, char** argv, ProjectOptions& options, Strin
 
 Project::Project(const ProjectOptions& options)
     : options_(options), stop_(false), building_(false), inl_(new Inl()) {
-  inl_->config =
-      hash(String(options.clean_comment ? "--clean-comment\n" : "\n") + compiler_version());
+  inl_->config = hash(String(options.clean_comment ? "--clean-comment\n" : "\n") +
+                      String(options.source_map == SourceMapMode::kFile     ? "--sourcemap\n"
+                             : options.source_map == SourceMapMode::kInline ? "--sourcemap=inline\n"
+                                                                            : "") +
+                      compiler_version());
 }
 
 Project::~Project() {
@@ -574,13 +609,14 @@ void Project::build(const Map<String, int>* changed, bool quiet_if_idle,
   }
   if (is_terminal_stderr()) schedule_progress(run, kProgressDelayUs);
   bool clean_comment = options_.clean_comment;
+  SourceMapMode source_map = options_.source_map;
   const String config = inl_->config;
   int64_t started_wall = run->started_wall;
   const std::atomic<bool>* stop = &stop_;
   for (Job* job : work) {
     run->loop->work(
-        [job, clean_comment, config, started_wall, stop](SimpleEvent&) {
-          run_job(*job, clean_comment, config, started_wall, *stop);
+        [job, clean_comment, source_map, config, started_wall, stop](SimpleEvent&) {
+          run_job(*job, clean_comment, source_map, config, started_wall, *stop);
         },
         [this, run](SimpleEvent&) {
           if (++run->finished == run->pending) finish_build(run);

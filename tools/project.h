@@ -1,4 +1,4 @@
-// Project builds: `jsxc SRC_DIR OUT_DIR [--clean-comment] [--watch]`.
+// Project builds: `jsxc SRC_DIR OUT_DIR [--clean-comment] [--watch] [--sourcemap[=inline]]`.
 //
 // Every `.js` and `.jsx` file below SRC_DIR is compiled to the same relative path below
 // OUT_DIR, each output byte for byte the single-file result. Files compile on the run
@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "tools/driver.h"
 #include "utils/buffer.h"
 #include "utils/loop.h"
 #include "utils/map.h"
@@ -40,6 +41,7 @@ struct ProjectOptions {
   String output;  // OUT_DIR as typed
   bool clean_comment = false;
   bool watch = false;
+  SourceMapMode source_map = SourceMapMode::kNone;  // a map per output (OUT.map or inline)
 };
 
 // Parses the words after `jsxc SRC OUT` of a project build. Returns false with the

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -89,30 +90,167 @@ TEST_F(Cli, ExtensionChoosesDialect) {
   EXPECT_FALSE(has("out2.js"));
 }
 
-TEST_F(Cli, CleanCommentWord) {
+TEST_F(Cli, CleanCommentWordAndOptionOrder) {
   put("a.js", "a(); // note\nb(); /* x */\n");
   const std::string kept = "a(); // note\nb(); /* x */\n\n";
   const std::string cleaned = "a(); \nb(); \n\n";
   struct Row {
     std::vector<std::string> extra;
-    std::string expected;
+    int status;
+    std::string expected;  // the output file, or the message when the status is 1
   };
   const Row rows[] = {
-      {{}, kept},
-      {{"--clean-comment"}, cleaned},
-      {{"--clean"}, kept},                      // another word is ignored without a message
-      {{"--CLEAN-COMMENT"}, kept},              // the word is compared exactly
-      {{"--clean-comment", "extra"}, cleaned},  // words after the third are ignored
-      {{"extra", "--clean-comment"}, kept},     // only the third word counts
+      {{}, 0, kept},
+      {{"--clean-comment"}, 0, cleaned},
+      {{"--clean-comment", "--clean-comment"}, 0, cleaned},
+      {{"--jsx", "--clean-comment"}, 0, cleaned},  // options come in any order
+      {{"--clean-comment", "--jsx"}, 0, cleaned},
+      // An unknown word is refused instead of being ignored.
+      {{"--clean"}, 1, "Bad argument.\n"},
+      {{"--CLEAN-COMMENT"}, 1, "Bad argument.\n"},  // the word is compared exactly
+      {{"--clean-comment", "extra"}, 1, "Bad argument.\n"},
+      {{"extra", "--clean-comment"}, 1, "Bad argument.\n"},
+      {{"--watch"}, 1, "Bad argument.\n"},  // folder builds only
+      {{"-"}, 1, "Bad argument.\n"},
   };
   for (const Row& row : rows) {
     std::vector<std::string> words = {"a.js", "out.js"};
     words.insert(words.end(), row.extra.begin(), row.extra.end());
+    fs::remove(dir_ / "out.js");
     ToolResult r = jsxc(words);
     std::string label = row.extra.empty() ? "(none)" : row.extra[0];
-    EXPECT_EQ(r.status, 0) << label;
-    EXPECT_EQ(r.out, "") << label;
-    EXPECT_EQ(get("out.js"), row.expected) << label;
+    EXPECT_EQ(r.status, row.status) << label;
+    if (row.status == 0) {
+      EXPECT_EQ(r.out, "") << label;
+      EXPECT_EQ(get("out.js"), row.expected) << label;
+    } else {
+      EXPECT_EQ(r.out, row.expected) << label;
+      EXPECT_FALSE(has("out.js")) << label;
+    }
+  }
+}
+
+// --help and --version answer on standard output with status 0, wherever they stand.
+TEST_F(Cli, HelpAndVersion) {
+  for (const auto& words : std::vector<std::vector<std::string>>{
+           {"--help"}, {"-h"}, {"a.js", "out.js", "--help"}, {"missing.js", "-h"}}) {
+    ToolResult r = jsxc(words);
+    EXPECT_EQ(r.status, 0) << words[0];
+    EXPECT_EQ(r.out.rfind("Usage: jsxc SRC OUT [options]\n", 0), 0u) << r.out;
+    for (const char* option : {"--clean-comment", "--jsx", "--watch", "-h, --help", "--version"}) {
+      EXPECT_NE(r.out.find(option), std::string::npos) << option;
+    }
+    EXPECT_EQ(r.err, "");
+  }
+  ToolResult r = jsxc({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "jsxc " JSXC_VERSION "\n");
+  for (const auto& words :
+       std::vector<std::vector<std::string>>{{"--versions"}, {"-help"}, {"--"}, {"-v"}}) {
+    r = jsxc(words);
+    EXPECT_EQ(r.status, 1) << words[0];
+    EXPECT_EQ(r.out, "Bad argument.\n") << words[0];
+  }
+}
+
+// "-" as SRC reads standard input (the .js dialect unless --jsx), "-" as OUT writes
+// standard output; messages name the source <stdin>.
+TEST_F(Cli, StandardStreams) {
+  put("in.txt", "<!-- c -->\nx;\n");
+  std::string input = (dir_ / "in.txt").string();
+  auto run = [&](const std::vector<std::string>& words) {
+    std::vector<std::string> argv = {JSXC_BIN};
+    argv.insert(argv.end(), words.begin(), words.end());
+    return run_tool(argv, dir_.path().string(), 60, input);
+  };
+  ToolResult r = run({"-", "-", "--jsx"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "/*** c **/\nx;\n\n");
+  EXPECT_FALSE(has("-"));
+
+  r = run({"-", "out.js", "--jsx"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(get("out.js"), "/*** c **/\nx;\n\n");
+
+  // Without --jsx the markup comment is an error. Standard output holds the message
+  // and nothing else.
+  r = run({"-", "-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "SyntaxError: Unexpected token\nline:1, pos:10, <stdin>\n");
+  EXPECT_EQ(r.err.rfind("<stdin>:1:1: error: SyntaxError: Unexpected token\n", 0), 0u) << r.err;
+
+  // A file source to standard output; a failure there writes no partial output.
+  put("a.js", "var a = 1;\n");
+  put("bad.js", "var a = 1;\nf(a));\n");
+  r = jsxc({"a.js", "-"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "var a = 1;\n\n");
+  r = jsxc({"bad.js", "-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "SyntaxError: Unexpected token\nline:2, pos:16, bad.js\n");
+  EXPECT_FALSE(has("-"));
+
+  // An empty standard input is an empty module.
+  r = jsxc({"-", "-"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "\n");
+}
+
+// Standard error repeats a syntax error as file:line:column with the source line and a
+// caret; the message on standard output stays as it was.
+TEST_F(Cli, ErrorsShowThePlace) {
+  struct Row {
+    const char* name;
+    const char* line_pos;  // the second line of the message on standard output
+    const char* source;
+    const char* err;
+  };
+  const Row rows[] = {
+      {"a.js", "line:2, pos:9", "x;\n\tf(a));\n",
+       "a.js:2:6: error: SyntaxError: Unexpected token\n\tf(a));\n\t    ^\n"},
+      // The column counts characters: a surrogate pair and a two-byte letter are one each.
+      {"b.js", "line:1, pos:11", "s = '\xF0\x9F\x98\x80\xC3\xA9' )\n",
+       "b.js:1:10: error: SyntaxError: Unexpected token\ns = '\xF0\x9F\x98\x80\xC3\xA9' )\n        "
+       " ^\n"},
+      {"c.js", "line:1, pos:2", "\xEF\xBB\xBF)\n",
+       "c.js:1:1: error: SyntaxError: Unexpected token\n)\n^\n"},
+      {"d.jsx", "line:2, pos:5", "x;\r\n)\r\n",
+       "d.jsx:2:1: error: SyntaxError: Unexpected token\n)\n^\n"},
+      {"e.js", "line:1, pos:2", "f(", "e.js:1:3: error: SyntaxError: Unexpected token\nf(\n  ^\n"},
+      // The forms the dialect refuses on purpose are named.
+      {"f.jsx", "line:2, pos:22", "class A {\n  static x = 1;\n}\n",
+       "f.jsx:2:12: error: SyntaxError: Unexpected token\n  static x = 1;\n           ^\n"
+       "note: a static field is not supported; assign it after the class.\n"},
+      {"g.jsx", "line:2, pos:13", "class A {\n  #x = 1;\n}\n",
+       "g.jsx:2:3: error: SyntaxError: Unexpected token\n  #x = 1;\n  ^\n"
+       "note: a private name (#x) is not supported.\n"},
+      {"h.jsx", "line:1, pos:18", "class A { static { f(); } }\n",
+       "h.jsx:1:18: error: SyntaxError: Unexpected token\nclass A { static { f(); } }\n"
+       "                 ^\nnote: a static block is not supported.\n"},
+      {"i.jsx", "line:1, pos:11", "class A { @d m() {} }\n",
+       "i.jsx:1:11: error: SyntaxError: Unexpected token\nclass A { @d m() {} }\n          ^\n"
+       "note: a decorator is not supported.\n"},
+      {"j.jsx", "line:1, pos:11", "class A { y; }\n",
+       "j.jsx:1:11: error: SyntaxError: Unexpected token\nclass A { y; }\n          ^\n"
+       "note: a field needs an initialiser (name = value;).\n"},
+      {"k.jsx", "line:1, pos:13", "x = class { a = 1; };\n",
+       "k.jsx:1:13: error: SyntaxError: Unexpected token\nx = class { a = 1; };\n            ^\n"
+       "note: a field is supported only in a named top-level class, not in an anonymous or "
+       "nested one.\n"},
+      {"l.jsx", "line:1, pos:26", "function f() { class B { a = 1; } }\n",
+       "l.jsx:1:26: error: SyntaxError: Unexpected token\nfunction f() { class B { a = 1; } }\n"
+       "                         ^\nnote: a field is supported only in a named top-level class, "
+       "not in an anonymous or nested one.\n"},
+  };
+  for (const Row& row : rows) {
+    put(row.name, row.source);
+    ToolResult r = jsxc({row.name, "out.js"});
+    EXPECT_EQ(r.status, 1) << row.name;
+    EXPECT_EQ(r.out, std::string("SyntaxError: Unexpected token\n") + row.line_pos + ", " +
+                         row.name + "\n");
+    // No colour: standard error is a pipe here.
+    EXPECT_EQ(r.err, row.err) << row.name;
+    EXPECT_FALSE(has("out.js"));
   }
 }
 
@@ -194,6 +332,70 @@ TEST_F(Cli, AbsolutePaths) {
   EXPECT_EQ(get("b.js"), "f(x)\n\n");
 }
 
+// --sourcemap writes OUT.map beside OUT and links it after the trailer;
+// --sourcemap=inline puts the same map into OUT as a data URL.
+TEST_F(Cli, SourceMaps) {
+  fs::create_directory(dir_ / "src");
+  fs::create_directory(dir_ / "out");
+  put("src/a.js", "import b from \"b\";\nlet x = \"\\u00e9\\n\";\n");
+  ToolResult r = jsxc({"src/a.js", "out/a.js", "--sourcemap"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(get("out/a.js"),
+            "const b= require(\"b\").default;\nlet x = \"\\u00e9\\n\";\n\n"
+            "//# sourceMappingURL=a.js.map\n");
+  // Line 1: import->const, b, from->"=", the string both where the require call starts
+  // and where it is copied, the ";"; line 2 is copied, so its columns stay.
+  const std::string map =
+      "{\"version\":3,\"file\":\"a.js\",\"sources\":[\"../src/a.js\"],"
+      "\"sourcesContent\":[\"import b from \\\"b\\\";\\nlet x = \\\"\\\\u00e9\\\\n\\\";\\n\"],"
+      "\"names\":[],\"mappings\":\"AAAA,MAAO,CAAE,EAAK,QAAA,YAAG;AACjB,IAAI,EAAE,EAAE,UAAU\"}\n";
+  EXPECT_EQ(get("out/a.js.map"), map);
+
+  // Options in another order, the map beside an output in the same folder.
+  r = jsxc({"src/a.js", "src/b.js", "--sourcemap", "--clean-comment"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(get("src/b.js.map").find("\"sources\":[\"a.js\"]"), std::string::npos);
+
+  r = jsxc({"src/a.js", "-", "--sourcemap=inline"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::string prefix = "//# sourceMappingURL=data:application/json;charset=utf-8;base64,";
+  size_t at = r.out.find(prefix);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  EXPECT_EQ(r.out.substr(0, at), "const b= require(\"b\").default;\nlet x = \"\\u00e9\\n\";\n\n");
+  EXPECT_EQ(r.out.back(), '\n');
+  std::string base64 = r.out.substr(at + prefix.size(), r.out.size() - at - prefix.size() - 1);
+  std::string decoded;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : base64) {
+    if (c == '=') break;
+    const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    bits = (bits << 6) | (uint32_t)(strchr(digits, c) - digits);
+    if ((count += 6) >= 8) decoded += (char)((bits >> (count -= 8)) & 0xFF);
+  }
+  // Written to standard output, the map names no file and its source from here.
+  std::string inline_map = map;
+  inline_map.replace(inline_map.find("\"a.js\""), 6, "\"\"");
+  inline_map.replace(inline_map.find("../src/a.js"), 11, "src/a.js");
+  EXPECT_EQ(decoded, inline_map);
+
+  // An external map needs an output file; a failed compile writes neither file.
+  r = jsxc({"src/a.js", "-", "--sourcemap"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Bad argument. --sourcemap needs an output file; use --sourcemap=inline\n");
+  put("src/bad.js", "f(a));\n");
+  r = jsxc({"src/bad.js", "out/bad.js", "--sourcemap"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(has("out/bad.js"));
+  EXPECT_FALSE(has("out/bad.js.map"));
+  for (const char* word : {"--sourcemap=", "--sourcemap=external", "--source-map"}) {
+    r = jsxc({"src/a.js", "out/c.js", word});
+    EXPECT_EQ(r.out, "Bad argument.\n") << word;
+    EXPECT_FALSE(has("out/c.js")) << word;
+  }
+}
+
 // ---- project builds ---------------------------------------------------------------------
 
 // The summary line without its time, so that it can be compared exactly.
@@ -222,6 +424,28 @@ class Project : public Cli {
     return without_time(r.out);
   }
 };
+
+// Every output of a folder build gets its own map, each as the single-file build
+// writes it; a changed option compiles everything again.
+TEST_F(Project, SourceMapPerOutput) {
+  source("src/a.js", "f(x);\n");
+  source("src/sub/b.js", "g(y);\n");
+  EXPECT_EQ(build({"src", "out", "--sourcemap"}, 0), "jsxc: 2 compiled, 0 unchanged, 0 failed\n");
+  EXPECT_EQ(get("out/a.js"), "f(x);\n\n//# sourceMappingURL=a.js.map\n");
+  EXPECT_EQ(get("out/sub/b.js.map"),
+            "{\"version\":3,\"file\":\"b.js\",\"sources\":[\"../../src/sub/b.js\"],"
+            "\"sourcesContent\":[\"g(y);\\n\"],\"names\":[],\"mappings\":\"AAAA,CAAC,CAAC,CAAC,"
+            "CAAC\"}\n");
+  ToolResult single = jsxc({"src/sub/b.js", "b.js", "--sourcemap"});
+  EXPECT_EQ(single.status, 0);
+  EXPECT_EQ(get("b.js.map"),
+            std::regex_replace(get("out/sub/b.js.map"), std::regex("\\.\\./\\.\\./"), ""));
+  EXPECT_EQ(build({"src", "out", "--sourcemap"}, 0), "jsxc: 0 compiled, 2 unchanged, 0 failed\n");
+  EXPECT_EQ(build({"src", "out", "--sourcemap=inline"}, 0),
+            "jsxc: 2 compiled, 0 unchanged, 0 failed\n");
+  EXPECT_NE(get("out/a.js").find("\n//# sourceMappingURL=data:application/json;"),
+            std::string::npos);
+}
 
 TEST_F(Project, ArgumentsAndFolders) {
   source("src/a.js", "a;\n");

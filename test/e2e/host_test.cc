@@ -152,7 +152,11 @@ TEST(HostErrors, CompileErrors) {
     EXPECT_EQ(r.status, 1);
     // The import is compiled in place, after the first line: that line has run.
     EXPECT_EQ(r.out, "before\n");
-    EXPECT_EQ(r.err, std::string(c.message) + (dir / "bad.js").string() + "\n");
+    // jsxc's message, then its report of the place ("path:line:column: error: ...").
+    std::string message = std::string(c.message) + (dir / "bad.js").string() + "\n";
+    EXPECT_EQ(r.err.substr(0, message.size()), message);
+    EXPECT_EQ(r.err.substr(message.size()).rfind((dir / "bad.js").string() + ":2:", 0), 0u)
+        << r.err;
   }
 }
 
@@ -173,6 +177,23 @@ TEST(HostErrors, RuntimeErrorNamesSourceLine) {
 }
 
 // lodash-es, installed once per build tree, run file by file through the host.
+// Every host program compiled with --sourcemap, its map read by the npm package
+// source-map (installed by scripts/setup.sh): each name leads back to its source line
+// and column (test/host/sourcemap-check.js).
+TEST(HostSourceMaps, EveryNameMapsBack) {
+  std::string node = find_on_path("node");
+  if (node.empty()) GTEST_SKIP() << "node is not installed";
+  fs::path package =
+      fs::path(SOURCE_DIR) / "build-deps" / "source-map" / "node_modules" / "source-map";
+  if (!fs::exists(package / "package.json")) GTEST_SKIP() << "run scripts/setup.sh for source-map";
+  ToolResult r = run_tool({node, (kHostDir / "sourcemap-check.js").string(), "--jsxc", JSXC_BIN,
+                           package.string(), (kHostDir / "programs").string()},
+                          "", 120);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out.find("FAIL"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ok view-markup/main.jsx"), std::string::npos) << r.out;
+}
+
 TEST(HostLodash, AgreesWithNativeImport) {
   std::string node = find_on_path("node");
   std::string npm = find_on_path("npm");

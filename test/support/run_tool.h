@@ -35,9 +35,11 @@ struct ToolResult {
 
 // Runs argv[0] with the arguments argv[1..] in the folder cwd (empty: the current
 // folder). The child is killed by SIGALRM after timeout_seconds, so a hanging compiler
-// fails the test instead of blocking the suite.
+// fails the test instead of blocking the suite. Standard input reads the file
+// input_path.
 inline ToolResult run_tool(const std::vector<std::string>& argv, const std::string& cwd,
-                           unsigned timeout_seconds = 60) {
+                           unsigned timeout_seconds = 60,
+                           const std::string& input_path = "/dev/null") {
   ToolResult result;
   int out_pipe[2];
   int err_pipe[2];
@@ -64,8 +66,9 @@ inline ToolResult run_tool(const std::vector<std::string>& argv, const std::stri
     close(out_pipe[1]);
     close(err_pipe[0]);
     close(err_pipe[1]);
-    int null_in = open("/dev/null", O_RDONLY);
-    if (null_in >= 0) dup2(null_in, 0);
+    int in = open(input_path.c_str(), O_RDONLY);
+    if (in < 0) _exit(125);
+    dup2(in, 0);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     alarm(timeout_seconds);
     execv(args[0], args.data());

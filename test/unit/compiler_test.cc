@@ -278,6 +278,29 @@ TEST(Passthrough, Errors) {
   expect_error("x = /a", "RegExp Syntax error", 1, 5);
 }
 
+// The report for standard error: the place of the token that starts the error, the
+// first line of the message only, and colours only when asked for.
+TEST(Passthrough, ErrorReport) {
+  String16 source = utf16("ok;\n  x = /a\n");
+  Buffer out;
+  String message;
+  String detail;
+  EXPECT_FALSE(compile_source("t.js", source, false, false, out, message, &detail));
+  EXPECT_EQ(std::string(detail.c_str()),
+            "t.js:2:7: error: RegExp Syntax error\n  x = /a\n      ^\n");
+  EXPECT_EQ(out.length(), 0u);
+  String plain = describe_error("t.js", source, message, 6, "a hint", false);
+  EXPECT_EQ(std::string(plain.c_str()),
+            "t.js:2:3: error: RegExp Syntax error\n  x = /a\n  ^\nnote: a hint.\n");
+  String coloured = describe_error("t.js", source, message, 6, "a hint", true);
+  EXPECT_EQ(std::string(coloured.c_str()),
+            "\x1b[1mt.js:2:3: \x1b[1;31merror: \x1b[0m\x1b[1mRegExp Syntax error\n\x1b[0m  x = "
+            "/a\n  \x1b[1;32m^\x1b[0m\n\x1b[1;36mnote:\x1b[0m a hint.\n");
+  // A start past the end (the end of the source) stays on the last line.
+  String end = describe_error("t.js", utf16("f("), "E\nline:1", 99, nullptr, false);
+  EXPECT_EQ(std::string(end.c_str()), "t.js:1:3: error: E\nf(\n  ^\n");
+}
+
 // ---- modules ----
 
 TEST(Modules, Imports) {
