@@ -47,6 +47,46 @@ bool compile_source(const String& path, const String16& source, bool is_jsx, boo
   return true;
 }
 
+namespace {
+
+// The transpiled text, encoded into the output file a block at a time.
+class EncodedOutput : public FileHelper::ChunkSource {
+ public:
+  explicit EncodedOutput(Utf8PieceEncoder& encoder) : encoder_(encoder) {}
+  uint64_t fill(char* block, uint64_t room) override { return encoder_.fill(block, room); }
+
+ private:
+  Utf8PieceEncoder& encoder_;
+};
+
+// transpile followed by the write of its output, without the whole output in memory:
+// the pieces are encoded and written one block at a time.
+int compile_to_file(const String& path, const String16& source, bool is_jsx, bool clean_comment,
+                    const String& output_path) {
+  bool writing = false;
+  try {
+    Parser parser(source, path, is_jsx, clean_comment);
+    parser.transform();
+    ArrayBuffer<const uint16_t*> pieces;
+    ArrayBuffer<uint32_t> lengths;
+    parser.output_pieces(pieces, lengths);
+    Utf8PieceEncoder encoder(pieces.data(), lengths.data(), pieces.length());
+    EncodedOutput output(encoder);
+    writing = true;
+    FileHelper::write_file_safe_sync(output_path, output);
+  } catch (const Error& e) {
+    if (writing) {
+      log("Cannot write %s: %s", output_path.c_str(), e.message().c_str());
+    } else {
+      log(e.message());
+    }
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 int transpile(const String& path, const String16& source, Buffer& out, bool is_jsx,
               bool clean_comment) {
   String message;
@@ -116,15 +156,7 @@ int run_driver(int argc, char** argv) {
     return 1;
   }
 
-  Buffer out;
-  if (transpile(source_path, source, out, is_jsx, clean_comment) != 0) return 1;
-  try {
-    FileHelper::write_file_safe_sync(output_path, out.data(), out.length());
-  } catch (const Error& e) {
-    log("Cannot write %s: %s", output_path.c_str(), e.message().c_str());
-    return 1;
-  }
-  return 0;
+  return compile_to_file(source_path, source, is_jsx, clean_comment, output_path);
 }
 
 }  // namespace nubrix
