@@ -14,12 +14,10 @@
 // ahead of the valid output, so they are made only while 16 units of room remain.
 #include "utils/codec.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "utils/console.h"
 #include "utils/map.h"
 #include "utils/simd.h"
+#include "utils/util.h"
 
 namespace nubrix {
 
@@ -29,9 +27,6 @@ namespace {
 
 // A block with room for `length` units and the terminator. The size check happens
 // before the allocation, so an oversized request throws and allocates nothing.
-// Blocks from this size on are mapped in at once (Output::populate).
-constexpr size_t kPopulateFrom = 1 << 20;
-
 template <typename T>
 class Output {
  public:
@@ -46,19 +41,8 @@ class Output {
 
   [[nodiscard]] T* data() const { return data_; }
 
-  // Maps in the pages of a large block with one request instead of one fault per page,
-  // for a block that is about to be written whole. Where the kernel does not know the
-  // request, the pages come in one by one as before.
-  void populate() {
-#ifdef MADV_POPULATE_WRITE
-    size_t bytes = (size_t)capacity_ * sizeof(T);
-    if (bytes < kPopulateFrom) return;
-    uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
-    uintptr_t from = ((uintptr_t)data_ + page - 1) & ~(page - 1);
-    uintptr_t to = ((uintptr_t)data_ + bytes) & ~(page - 1);
-    if (to > from) madvise((void*)from, to - from, MADV_POPULATE_WRITE);
-#endif
-  }
+  // Maps in the pages of a block that is about to be written whole (populate_pages).
+  void populate() { populate_pages(data_, (size_t)capacity_ * sizeof(T)); }
 
   // Terminates the first `length` units and hands the block over. A block that was
   // sized by an upper bound is first cut down to length + 1 units.

@@ -8,6 +8,7 @@
 
 #include "utils/error.h"
 #include "utils/path.h"
+#include "utils/util.h"
 
 namespace nubrix {
 
@@ -389,6 +390,7 @@ Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_
   if (hint && want) {
     uint64_t first = hint < want ? hint : want;
     block.grow(first < limit ? first : limit);
+    populate_pages(block.data, (size_t)block.room);
   }
   char probe[16384];
   while (len < want) {
