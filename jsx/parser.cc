@@ -44,18 +44,24 @@ void Parser::write_moved(String16& text) {
   push_moved_to(out, text);
 }
 
-Buffer Parser::output_utf8() {
+void Parser::output_pieces(ArrayBuffer<const uint16_t*>& pieces, ArrayBuffer<uint32_t>& lengths) {
   flush_pending();
   uint32_t count = main_output.length();
-  ArrayBuffer<const uint16_t*> pieces(count);
-  ArrayBuffer<uint32_t> lengths(count);
+  pieces = ArrayBuffer<const uint16_t*>(count);
+  lengths = ArrayBuffer<uint32_t>(count);
   uint32_t i = 0;
   for (const String16& piece : main_output) {
     pieces[i] = piece.data();
     lengths[i] = piece.length();
     i++;
   }
-  return utf16_to_utf8(pieces.data(), lengths.data(), count);
+}
+
+Buffer Parser::output_utf8() {
+  ArrayBuffer<const uint16_t*> pieces;
+  ArrayBuffer<uint32_t> lengths;
+  output_pieces(pieces, lengths);
+  return utf16_to_utf8(pieces.data(), lengths.data(), pieces.length());
 }
 
 void Parser::track_output(const uint16_t* s, uint32_t n) {

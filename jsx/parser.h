@@ -43,6 +43,9 @@ class Parser : public Object {
   // The transpiled text encoded as UTF-8, straight from the output pieces (no joined
   // copy in between).
   [[nodiscard]] Buffer output_utf8();
+  // The output pieces in order, for encoding them a block at a time
+  // (Utf8PieceEncoder); they stay valid while the Parser lives and writes nothing more.
+  void output_pieces(ArrayBuffer<const uint16_t*>& pieces, ArrayBuffer<uint32_t>& lengths);
   // The transpiled text (the joined main output).
   [[nodiscard]] String16 output() {
     flush_pending();

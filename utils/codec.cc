@@ -17,6 +17,7 @@
 #include "utils/console.h"
 #include "utils/map.h"
 #include "utils/simd.h"
+#include "utils/util.h"
 
 namespace nubrix {
 
@@ -39,6 +40,9 @@ class Output {
   }
 
   [[nodiscard]] T* data() const { return data_; }
+
+  // Maps in the pages of a block that is about to be written whole (populate_pages).
+  void populate() { populate_pages(data_, (size_t)capacity_ * sizeof(T)); }
 
   // Terminates the first `length` units and hands the block over. A block that was
   // sized by an upper bound is first cut down to length + 1 units.
@@ -825,6 +829,8 @@ ArrayBuffer<uint16_t> utf8_to_utf16(const char* source, uint32_t length, uint32_
   uint64_t size =
       length < kMaxLength ? length : decode_lossless<false>(s, length, nullptr, 0, nullptr);
   Output<uint16_t> out(size);
+  // Mostly ASCII sources fill the block to the end.
+  out.populate();
   uint64_t units = decode_lossless<true>(s, length, out.data(), size, malformed);
   return out.finish((uint32_t)units);
 }
@@ -885,6 +891,48 @@ Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uin
 
 Buffer utf16_to_utf8(const uint16_t* source, uint32_t length) {
   return utf16_to_utf8(&source, &length, 1);
+}
+
+uint64_t Utf8PieceEncoder::fill(char* out, uint64_t room) {
+  char* o = out;
+  const char* end = out + room;
+  // Every unit gives at most three bytes; a pair gives four for two units.
+  while (end - o >= 4) {
+    while (piece_ < count_ && offset_ == lengths_[piece_]) {
+      piece_++;
+      offset_ = 0;
+    }
+    if (piece_ == count_) break;
+    const uint16_t* p = pieces_[piece_] + offset_;
+    uint32_t left = lengths_[piece_] - offset_;
+    uint64_t fit = (uint64_t)(end - o) / 3;
+    uint32_t n = left < fit ? left : (uint32_t)fit;
+    // A high surrogate at the end of a slice may pair with the unit after it, also
+    // across pieces: it is encoded alone below, with a look at that unit.
+    if (n > 1 && (p[n - 1] & 0xFC00) == 0xD800) n--;
+    if (n == 1 && (p[0] & 0xFC00) == 0xD800) {
+      const uint16_t* low = nullptr;
+      uint32_t next = piece_, next_offset = offset_ + 2;
+      if (left > 1) {
+        low = p + 1;
+      } else {
+        next = piece_ + 1;
+        while (next < count_ && lengths_[next] == 0) next++;
+        if (next < count_) low = pieces_[next];
+        next_offset = 1;
+      }
+      if (low && (*low & 0xFC00) == 0xDC00) {
+        const uint16_t pair[2] = {p[0], *low};
+        o = utf8_fill16<true>(pair, 2, o, end);
+        piece_ = next;
+        offset_ = next_offset;
+        continue;
+      }
+    }
+    o = utf8_fill16<true>(p, n, o, end);
+    offset_ += n;
+  }
+  return (uint64_t)(o - out);
 }
 
 }  // namespace nubrix

@@ -66,6 +66,26 @@ Buffer utf16_to_utf8(const uint16_t* source, uint32_t length);
 // equals the encoding of the joined text (a surrogate pair may be split between pieces).
 Buffer utf16_to_utf8(const uint16_t* const* pieces, const uint32_t* lengths, uint32_t count);
 
+// The same encoding a bounded block at a time, so that a large text is written out
+// without a block three times its size: each `fill` writes the next bytes into `out`
+// (at most `room`, at least 4 unless the text ends) and returns their count, 0 at the
+// end. The bytes of all calls together equal utf16_to_utf8 over the same pieces. The
+// pieces must stay alive and unchanged while the encoder is used.
+class Utf8PieceEncoder {
+ public:
+  Utf8PieceEncoder(const uint16_t* const* pieces, const uint32_t* lengths, uint32_t count)
+      : pieces_(pieces), lengths_(lengths), count_(count) {}
+  // `room` must be at least 4.
+  uint64_t fill(char* out, uint64_t room);
+
+ private:
+  const uint16_t* const* pieces_;
+  const uint32_t* lengths_;
+  uint32_t count_;
+  uint32_t piece_ = 0;   // the piece being encoded
+  uint32_t offset_ = 0;  // units of it already encoded
+};
+
 }  // namespace nubrix
 
 #endif

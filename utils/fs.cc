@@ -9,6 +9,7 @@
 
 #include "utils/error.h"
 #include "utils/path.h"
+#include "utils/util.h"
 
 namespace nubrix {
 
@@ -390,6 +391,7 @@ Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_
   if (hint && want) {
     uint64_t first = hint < want ? hint : want;
     block.grow(first < limit ? first : limit);
+    populate_pages(block.data, (size_t)block.room);
   }
   char probe[16384];
   while (len < want) {
@@ -472,22 +474,22 @@ String final_target(const String& path, const String& shown) {
   }
 }
 
-// Writes straight into an existing non-regular file (a device, a FIFO).
-int64_t write_direct(const char* p, const String& shown, const char* data, uint64_t size) {
+// Writes straight into an existing non-regular file (a device, a FIFO). `body` writes
+// the data into a descriptor and returns the count written or a negative error.
+template <typename Body>
+int64_t write_direct(const char* p, const String& shown, Body& body) {
   int fd = open_fd(p, UV_FS_O_WRONLY, 0);
   if (fd < 0) throw_uv_error(fd, shown.c_str());
   Fd file(fd);
-  int64_t n = write_all(fd, data, size);
+  int64_t n = body(fd);
   if (n < 0) throw_uv_error((int)n, shown.c_str());
   int r = file.close();
   if (r < 0) throw_uv_error(r, shown.c_str());
   return n;
 }
 
-}  // namespace
-
-int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, int64_t size) {
-  if (size < 0) size = 0;
+template <typename Body>
+int64_t write_safe(const String& path, Body& body) {
   const char* p = sys(path);
   uv_stat_t st;
   int r = stat_path(p, &st);
@@ -495,7 +497,7 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
   bool exists = r >= 0;
   if (exists && S_ISDIR(st.st_mode)) throw_uv_error(UV_EISDIR, path.c_str());
   if (exists && !S_ISREG(st.st_mode)) {
-    return write_direct(p, path, (const char*)data, (uint64_t)size);
+    return write_direct(p, path, body);
   }
 
   String target;
@@ -526,6 +528,7 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
   if (fd < 0) throw_uv_error(fd, path.c_str());
 
   int err = 0;
+  int64_t written = 0;
   {
     Fd file(fd);
     if (exists) {
@@ -538,8 +541,8 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
       err = uv_fs_fchmod(loop(), &mod.r, fd, (int)(st.st_mode & 07777), nullptr);
     }
     if (err >= 0) {
-      int64_t n = write_all(fd, (const char*)data, (uint64_t)size);
-      err = n < 0 ? (int)n : 0;
+      written = body(fd);
+      err = written < 0 ? (int)written : 0;
     }
     // No fdatasync: the rename makes the replacement whole or absent for every reader
     // and after a kill; only a crash of the whole system before the kernel has written
@@ -556,7 +559,32 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
     uv_fs_unlink(loop(), &req.r, temp.c_str(), nullptr);
     throw_uv_error(err, path.c_str());
   }
-  return size;
+  return written;
+}
+
+}  // namespace
+
+int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, int64_t size) {
+  if (size < 0) size = 0;
+  auto body = [&](int fd) { return write_all(fd, (const char*)data, (uint64_t)size); };
+  return write_safe(path, body);
+}
+
+int64_t FileHelper::write_file_safe_sync(const String& path, ChunkSource& source,
+                                         uint64_t block_size) {
+  if (block_size < 4) block_size = 4;
+  Buffer block((uint32_t)block_size);
+  auto body = [&](int fd) -> int64_t {
+    int64_t total = 0;
+    for (;;) {
+      uint64_t n = source.fill(block.data(), block.length());
+      if (n == 0) return total;
+      int64_t w = write_all(fd, block.data(), n);
+      if (w < 0) return w;
+      total += w;
+    }
+  };
+  return write_safe(path, body);
 }
 
 int64_t FileHelper::write_file_safe_sync(const String& path, const Buffer& data) {

@@ -166,6 +166,17 @@ class FileHelper {
   // system crash soon after may leave the old file or an empty one.
   static int64_t write_file_safe_sync(const String& path, const void* data, int64_t size);
   static int64_t write_file_safe_sync(const String& path, const Buffer& data);
+  // The bytes of a streamed write, one block at a time: `fill` writes up to `room`
+  // bytes into `block` and returns their count; 0 ends the file.
+  class ChunkSource {
+   public:
+    virtual ~ChunkSource() = default;
+    virtual uint64_t fill(char* block, uint64_t room) = 0;
+  };
+  // write_file_safe_sync over the bytes of `source`, written through one block of
+  // `block_size` bytes, so that the whole output is never held at once.
+  static int64_t write_file_safe_sync(const String& path, ChunkSource& source,
+                                      uint64_t block_size = 262144);
 
   // Copies one file: regular files inside the kernel (copy_file_range, as cp does),
   // anything else, and whatever the kernel cannot copy, in 512 KiB chunks through one

@@ -1,5 +1,6 @@
 #include "utils/util.h"
 
+#include <sys/mman.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -153,6 +154,19 @@ String system_name() {
 String language() {
   static const String* text = new String(make_language());
   return *text;
+}
+
+void populate_pages(void* data, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  if (bytes < ((size_t)1 << 20)) return;
+  uintptr_t page = (uintptr_t)sysconf(_SC_PAGESIZE);
+  uintptr_t from = ((uintptr_t)data + page - 1) & ~(page - 1);
+  uintptr_t to = ((uintptr_t)data + bytes) & ~(page - 1);
+  if (to > from) madvise((void*)from, to - from, MADV_POPULATE_WRITE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
 }
 
 }  // namespace nubrix

@@ -63,6 +63,11 @@ String system_name();
 // first "." ("en_GB.UTF-8" gives "en_GB"); "en_US" without either (computed once).
 String language();
 
+// Maps in the pages of a block that is about to be written whole with one request,
+// instead of one page fault per page. Blocks below 1 MiB, and kernels that do not know
+// the request, are left to fault page by page as usual.
+void populate_pages(void* data, size_t bytes);
+
 }  // namespace nubrix
 
 #endif

@@ -807,6 +807,36 @@ TEST(CodecLossless, PiecesEncodeAsTheJoinedText) {
     }
     Buffer b = utf16_to_utf8(starts.data(), lengths.data(), (uint32_t)starts.size());
     EXPECT_EQ(to_bytes(b), lossless8(text)) << "round " << round;
+    // Block by block, with blocks as small as a four-byte sequence.
+    uint64_t room = 4 + rng() % 9;
+    Utf8PieceEncoder encoder(starts.data(), lengths.data(), (uint32_t)starts.size());
+    std::string streamed;
+    std::vector<char> block(room);
+    for (uint64_t n; (n = encoder.fill(block.data(), room)) > 0;) {
+      ASSERT_LE(n, room);
+      streamed.append(block.data(), n);
+    }
+    EXPECT_EQ(streamed, lossless8(text)) << "round " << round << ", block " << room;
+  }
+}
+
+// Long pieces go through the 16-unit blocks; the block boundaries of the output fall
+// anywhere, also between the two halves of a pair.
+TEST(CodecLossless, PiecesEncodeInBlocksOfAnySize) {
+  std::mt19937 rng(9);
+  const uint16_t units[] = {0x61, 0x62, 0x0A, 0xE9, 0x20AC, 0xD83D, 0xDE00, 0xDC00};
+  std::vector<uint16_t> text(5000);
+  for (size_t i = 0; i < text.size(); i++) text[i] = rng() % 10 ? 0x61 : units[rng() % 8];
+  const uint16_t* starts[] = {text.data(), text.data() + 1777, text.data() + 1777,
+                              text.data() + 4000};
+  const uint32_t lengths[] = {1777, 0, 4000 - 1777, 1000};
+  for (uint64_t room : {4, 5, 16, 17, 100, 4096, 1 << 20}) {
+    Utf8PieceEncoder encoder(starts, lengths, 4);
+    std::string streamed;
+    std::vector<char> block(room);
+    for (uint64_t n; (n = encoder.fill(block.data(), room)) > 0;) streamed.append(block.data(), n);
+    EXPECT_EQ(streamed, lossless8(text)) << "block " << room;
+    EXPECT_EQ(encoder.fill(block.data(), room), 0u);
   }
 }
 

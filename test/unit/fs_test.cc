@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -334,6 +335,23 @@ void with_file_size_limit(rlim_t bytes, const std::function<void()>& body) {
   signal(SIGXFSZ, old_handler);
 }
 
+// Hands out a text in blocks of at most `step` bytes.
+class TextChunks : public FileHelper::ChunkSource {
+ public:
+  TextChunks(const std::string& text, uint64_t step) : text_(text), step_(step) {}
+  uint64_t fill(char* block, uint64_t room) override {
+    uint64_t n = std::min<uint64_t>({room, step_, text_.size() - done_});
+    memcpy(block, text_.data() + done_, n);
+    done_ += n;
+    return n;
+  }
+
+ private:
+  const std::string& text_;
+  uint64_t step_;
+  uint64_t done_ = 0;
+};
+
 TEST_F(FsTest, ShortWritesAreFailures) {
   std::string big = pattern(100000);
   put("safe", "old contents");
@@ -341,6 +359,9 @@ TEST_F(FsTest, ShortWritesAreFailures) {
     expect_error([&] { FileHelper::write_file_sync(at("plain").c_str(), big.data(), 100000); },
                  UV_EFBIG, "EFBIG, file too large, " + at("plain"));
     expect_error([&] { FileHelper::write_file_safe_sync(at("safe").c_str(), big.data(), 100000); },
+                 UV_EFBIG, "EFBIG, file too large, " + at("safe"));
+    TextChunks chunks(big, 1000);
+    expect_error([&] { FileHelper::write_file_safe_sync(at("safe").c_str(), chunks, 512); },
                  UV_EFBIG, "EFBIG, file too large, " + at("safe"));
   });
   // The plain write got as far as the limit; the safe one left the old file alone.
@@ -366,6 +387,19 @@ TEST_F(FsTest, SafeWriteReplacesAndKeepsMode) {
   EXPECT_EQ(FileHelper::write_file_safe_sync(at("out").c_str(), Buffer()), 0);
   EXPECT_EQ(get("out"), "");
   EXPECT_EQ(lstat_of("out").st_mode & 07777, 0751u);
+
+  // Streamed in blocks, smaller and larger than the source's own steps.
+  std::string text = pattern(70000);
+  for (uint64_t block : {4, 999, 65536, 262144}) {
+    TextChunks chunks(text, 5000);
+    EXPECT_EQ(FileHelper::write_file_safe_sync(at("out").c_str(), chunks, block), 70000);
+    EXPECT_EQ(get("out"), text) << "block " << block;
+    EXPECT_EQ(lstat_of("out").st_mode & 07777, 0751u);
+  }
+  std::string none;
+  TextChunks empty(none, 10);
+  EXPECT_EQ(FileHelper::write_file_safe_sync(at("out").c_str(), empty), 0);
+  EXPECT_EQ(get("out"), "");
   EXPECT_EQ(names(), (std::vector<std::string>{"new", "out"}));
 }
 
