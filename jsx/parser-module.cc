@@ -200,19 +200,8 @@ void Parser::parse_exported_bindings() {
     advance();
     flush_before();
     parse_binding(true);
-    if (peek_type() == ASSIGN) {
-      advance();
-      flush_before();
-      write_token(T_ASSIGN);
-      // The initialiser: elements up to a comma at this level or the end of the
-      // statement.
-      do {
-        advance();
-        flush_before();
-        if (type() == EOS) syntax_error();
-        parse_element();
-      } while (!declaration_ends_here());
-    }
+    // The initialiser: elements up to a comma at this level or the end of the statement.
+    parse_binding_default(0);
     if (peek_type() != COMMA) return;
     advance();
     flush_before();
@@ -285,8 +274,8 @@ void Parser::parse_binding(bool record) {
   write_token(object ? T_RBRACE : T_RBRACK);
 }
 
-// `= value` after a name or a pattern inside a pattern, up to the next `,` or the
-// pattern's closing bracket.
+// `= value` after a name or a pattern: inside a pattern up to the next `,` or the
+// pattern's closing bracket `close`; with `close` 0, up to the end of the declaration.
 void Parser::parse_binding_default(uint32_t close) {
   if (peek_type() != ASSIGN) return;
   advance();
@@ -297,7 +286,7 @@ void Parser::parse_binding_default(uint32_t close) {
     flush_before();
     if (type() == EOS) syntax_error();
     parse_element();
-  } while (peek_type() != COMMA && peek_type() != close);
+  } while (close ? peek_type() != COMMA && peek_type() != close : !declaration_ends_here());
 }
 
 // Whether the initialiser of an exported declaration ends after the current token: at

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "support/last_message_console.h"
 #include "tools/driver.h"
 #include "utils/codec.h"
 #include "utils/console.h"
@@ -92,23 +93,6 @@ std::map<std::string, std::string> expected_failures() {
   }
   return list;
 }
-
-// Holds what the compiler reports through `transpile` instead of printing it.
-class CaptureConsole : public Console {
- public:
-  void log(const String& text) override {
-    count++;
-    last.assign(text.c_str(), text.length());
-  }
-  void warn(const String& text) override { log(text); }
-  void error(const String& text) override { log(text); }
-  void print(const String& text) override { log(text); }
-  void print_err(const String& text) override { log(text); }
-  void clear() override {}
-
-  int count = 0;
-  std::string last;
-};
 
 bool has_module_syntax(const std::string& source) {
   return source.find("import") != std::string::npos || source.find("export") != std::string::npos;
@@ -179,7 +163,7 @@ void run_valid(const std::string& folder) {
 // must leave the output empty and report exactly one message that ends in
 // "\nline:N, pos:M, <file>" within the file.
 void run_invalid(const std::string& folder) {
-  CaptureConsole* console = new CaptureConsole();
+  LastMessageConsole* console = new LastMessageConsole();
   set_console(console);  // owned by the console slot from here on
   size_t refused = 0, accepted = 0;
   for (const std::string& name : files_of(folder)) {

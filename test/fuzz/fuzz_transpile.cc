@@ -21,6 +21,7 @@
 #include <cstring>
 #include <string>
 
+#include "test/support/last_message_console.h"
 #include "test/support/utf8_check.h"
 #include "tools/driver.h"
 #include "utils/codec.h"
@@ -29,23 +30,6 @@
 
 namespace nubrix {
 namespace {
-
-// Keeps what the transpiler reports instead of printing it.
-class CaptureConsole : public Console {
- public:
-  void log(const String& text) override {
-    count++;
-    last.assign(text.c_str(), text.length());
-  }
-  void warn(const String& text) override { log(text); }
-  void error(const String& text) override { log(text); }
-  void print(const String& text) override { log(text); }
-  void print_err(const String& text) override { log(text); }
-  void clear() override {}
-
-  int count = 0;
-  std::string last;
-};
 
 [[noreturn]] void fail(const char* what, const std::string& detail) {
   fprintf(stderr, "invariant failed: %s\n%s\n", what, detail.c_str());
@@ -112,9 +96,9 @@ void check_output(const char* out, size_t out_length, size_t source_line_feeds) 
   }
 }
 
-CaptureConsole* capture() {
-  static CaptureConsole* console = [] {
-    auto* c = new CaptureConsole();
+LastMessageConsole* capture() {
+  static LastMessageConsole* console = [] {
+    auto* c = new LastMessageConsole();
     set_console(c);
     return c;
   }();
@@ -134,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* bytes = (const char*)data + 1;
   uint32_t length = (uint32_t)(size - 1);
 
-  CaptureConsole* console = capture();
+  LastMessageConsole* console = capture();
   std::string path = is_jsx ? "fuzz.jsx" : "fuzz.js";
   size_t line_feeds = count_line_feeds(bytes, length);
   String16 source(utf8_to_utf16(bytes, length));
