@@ -48,9 +48,9 @@ bool Parser::output_ends_with_word() {
   if (pending_to > pending_from) {
     last = source_text[pending_to - 1];
   } else {
-    auto it = main_output.last();
-    if (it.is_null() || it->is_empty()) return false;
-    last = (*it)[it->length() - 1];
+    if (main_runs.length() == 0) return false;
+    const OutputRun& run = main_runs.back();
+    last = run.data[run.length - 1];
   }
   return is_name_part(last);
 }

@@ -46,15 +46,28 @@ void Parser::write_moved(String16& text) {
 
 void Parser::output_pieces(ArrayBuffer<const uint16_t*>& pieces, ArrayBuffer<uint32_t>& lengths) {
   flush_pending();
-  uint32_t count = main_output.length();
+  uint32_t count = main_runs.length();
   pieces = ArrayBuffer<const uint16_t*>(count);
   lengths = ArrayBuffer<uint32_t>(count);
-  uint32_t i = 0;
-  for (const String16& piece : main_output) {
-    pieces[i] = piece.data();
-    lengths[i] = piece.length();
-    i++;
+  for (uint32_t i = 0; i < count; i++) {
+    pieces[i] = main_runs[i].data;
+    lengths[i] = main_runs[i].length;
   }
+}
+
+String16 Parser::output() {
+  flush_pending();
+  if (main_length == 0) return String16();
+  // One block for the whole text and its terminator; each run copied once.
+  ArrayBuffer<uint16_t> block(0, checked_length(main_length, 1));
+  uint16_t* to = block.data();
+  for (const OutputRun& run : main_runs) {
+    memcpy(to, run.data, (size_t)run.length * sizeof(uint16_t));
+    to += run.length;
+  }
+  *to = 0;
+  uint16_t* data = block.collapse();
+  return String16(ArrayBuffer<uint16_t>::adopt(data, main_length, main_length + 1));
 }
 
 Buffer Parser::output_utf8() {
@@ -151,12 +164,10 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
     target->push(text);
     return;
   }
-  count_lines(text);
   if (keep) capture.push(text);
-  flush_pending();
   // Only the copy inside the comment in the main output needs defusing.
   if (!in_field_comment) {
-    target->push(text);
+    push_main_run(text, true);
     return;
   }
   uint32_t n = text.length();
@@ -164,7 +175,7 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
   bool unsafe = comment_last_star && u[0] == '/';
   for (uint32_t i = 0; i + 1 < n && !unsafe; i++) unsafe = u[i] == '*' && u[i + 1] == '/';
   if (!unsafe) {
-    target->push(text);
+    push_main_run(text, true);
   } else {
     String16 safe;
     bool star = comment_last_star;
@@ -173,9 +184,7 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
       safe.push(u[i]);
       star = u[i] == '*';
     }
-    // The spaces put in move the rest of the line.
-    if (source_map_) map_column_ += safe.length() - n;
-    target->push_move(safe);
+    push_moved_to(&main_output, safe);
   }
   comment_last_star = u[n - 1] == '*';
 }

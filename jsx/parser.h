@@ -47,10 +47,7 @@ class Parser : public Object {
   // (Utf8PieceEncoder); they stay valid while the Parser lives and writes nothing more.
   void output_pieces(ArrayBuffer<const uint16_t*>& pieces, ArrayBuffer<uint32_t>& lengths);
   // The transpiled text (the joined main output).
-  [[nodiscard]] String16 output() {
-    flush_pending();
-    return main_output.join();
-  }
+  [[nodiscard]] String16 output();
 
   // Deepest nesting of brackets, templates and markup elements accepted; deeper
   // input is refused with an error instead of exhausting the stack.
@@ -74,7 +71,14 @@ class Parser : public Object {
     }
     push_to(out, text);
   }
-  void write(Text entry) { write(texts[entry]); }
+  void write(Text entry) {
+    // Table texts live as long as the process: the main output refers to them.
+    if (direct()) {
+      push_main_run(texts[entry], false);
+    } else {
+      write(texts[entry]);
+    }
+  }
   // A sequence of table entries and strings, written one after the other; the comment
   // above a call spells what it writes.
   template <typename First, typename Second, typename... Rest>
@@ -86,7 +90,13 @@ class Parser : public Object {
   void write_moved(String16& text);
   // Writes to `out` only, never to the capture (used to close and reopen the comment
   // around a captured markup comment).
-  void write_out_only(Text entry) { push_to(out, texts[entry]); }
+  void write_out_only(Text entry) {
+    if (out == &main_output) {
+      push_main_run(texts[entry], false);
+    } else {
+      out->push(texts[entry]);
+    }
+  }
   // Writes the current token's own source text, which for punctuators and operators
   // is the table entry that spells it.
   void write_token(Text entry) {
@@ -112,8 +122,9 @@ class Parser : public Object {
   const String16& val() { return scanner->value(scanner->current); }
 
   // Text that is a range of the source and goes straight to the main output is not
-  // copied token by token: adjacent ranges are merged and become one piece when
-  // anything else is written, so copying code through costs no allocation per token.
+  // copied at all: adjacent ranges are merged and become one run pointing into the
+  // source when anything else is written, so copying code through costs neither an
+  // allocation nor a copy per token.
   bool direct() const { return !capturing && out == &main_output; }
   void emit_source(uint32_t from, uint32_t to) {
     if (to <= from) return;
@@ -128,24 +139,40 @@ class Parser : public Object {
   }
   void flush_pending() {
     if (pending_to > pending_from) {
-      String16 piece(source_text.data() + pending_from, pending_to - pending_from);
-      main_output.push_move(piece);
+      add_run(source_text.data() + pending_from, pending_to - pending_from);
     }
     pending_from = pending_to = 0;
   }
+  void add_run(const uint16_t* data, uint32_t length) {
+    main_length = checked_length(main_length, length);
+    main_runs.push(OutputRun{data, length});
+  }
+  // Appends a text to the main output; `hold`: the output keeps a reference to it (a
+  // table text needs none).
+  void push_main_run(const String16& s, bool hold) {
+    if (s.is_empty()) return;
+    flush_pending();
+    count_lines(s);
+    add_run(s.data(), s.length());
+    if (hold) main_output.push(s);
+  }
   void push_to(BasicStringBuilder* b, const String16& s) {
     if (b == &main_output) {
-      flush_pending();
-      count_lines(s);
+      push_main_run(s, true);
+    } else {
+      b->push(s);
     }
-    b->push(s);
   }
   void push_moved_to(BasicStringBuilder* b, String16& s) {
     if (b == &main_output) {
+      if (s.is_empty()) return;
       flush_pending();
       count_lines(s);
+      add_run(s.data(), s.length());
+      main_output.push_move(s);
+    } else {
+      b->push_move(s);
     }
-    b->push_move(s);
   }
 
   // The line invariant: when a token reaches the main output, the output holds exactly
@@ -315,9 +342,19 @@ class Parser : public Object {
   void parse_xml_binding(bool double_percent);
   void parse_xml_children(const String16& tag);
 
+  // The main output, in order: runs of units that point into the source text, the
+  // table texts or the texts held by `main_output`. `out` points to `main_output` while
+  // text goes to the main output.
+  struct OutputRun {
+    const uint16_t* data;
+    uint32_t length;
+  };
+  ArrayBuffer<OutputRun> main_runs;
+  uint32_t main_length = 0;
+
   Scanner* scanner;
   BasicStringBuilder* out;
-  BasicStringBuilder main_output;
+  BasicStringBuilder main_output;  // holds the written texts that main_runs refers to
   BasicStringBuilder capture;
   String path;
   Array<String16> export_names;
