@@ -230,16 +230,23 @@ int transpile(const String& path, const String16& source, Buffer& out, bool is_j
   return 1;
 }
 
+namespace {
+
+String read_failure(const String& path, const Error& e) {
+  if (e.code() == UV_EFBIG) {
+    return String::format("Cannot read %s: the file is larger than %lld bytes", path.c_str(),
+                          (long long)kMaxSourceBytes);
+  }
+  return String::format("Cannot read %s: %s", path.c_str(), e.message().c_str());
+}
+
+}  // namespace
+
 bool read_source_bytes(const String& path, Buffer& bytes, String& message) {
   try {
     bytes = FileHelper::read_file_sync(path, -1, kMaxSourceBytes);
   } catch (const Error& e) {
-    if (e.code() == UV_EFBIG) {
-      message = String::format("Cannot read %s: the file is larger than %lld bytes", path.c_str(),
-                               (long long)kMaxSourceBytes);
-    } else {
-      message = String::format("Cannot read %s: %s", path.c_str(), e.message().c_str());
-    }
+    message = read_failure(path, e);
     return false;
   }
   return true;
@@ -251,9 +258,13 @@ String16 decode_source(const Buffer& bytes) {
 }
 
 bool read_source(const String& path, String16& text, String& message) {
-  Buffer bytes;
-  if (!read_source_bytes(path, bytes, message)) return false;
-  text = decode_source(bytes);
+  // Read and decoded a block at a time: the file's bytes are never held whole.
+  try {
+    text = FileHelper::read_utf8_file_sync(path, kMaxSourceBytes);
+  } catch (const Error& e) {
+    message = read_failure(path, e);
+    return false;
+  }
   return true;
 }
 
@@ -372,14 +383,19 @@ int run_driver(int argc, char** argv) {
   // Messages name standard input "<stdin>".
   String name = from_stdin ? String("<stdin>") : source_path;
 
-  Buffer bytes;
   String message;
-  if (!(from_stdin ? read_standard_input(bytes, message)
-                   : read_source_bytes(source_path, bytes, message))) {
+  String16 source;
+  if (from_stdin) {
+    Buffer bytes;
+    if (!read_standard_input(bytes, message)) {
+      log(message);
+      return 1;
+    }
+    source = decode_source(bytes);
+  } else if (!read_source(source_path, source, message)) {
     log(message);
     return 1;
   }
-  String16 source = decode_source(bytes);
 
   bool is_jsx = options.jsx;
   if (!from_stdin) {

@@ -38,7 +38,7 @@ String describe_error(const String& path, const String16& source, const String& 
 // Reads a whole source file and decodes it from UTF-8. On failure `message` holds the
 // driver's text for it ("Cannot read <path>: ...").
 bool read_source(const String& path, String16& text, String& message);
-// The two steps of read_source.
+// The file's bytes, and their decoding (read_source does both a block at a time).
 bool read_source_bytes(const String& path, Buffer& bytes, String& message);
 String16 decode_source(const Buffer& bytes);
 String16 transform_jsx(const String& path, const String16& source, bool clean_comment);

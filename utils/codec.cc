@@ -835,6 +835,66 @@ ArrayBuffer<uint16_t> utf8_to_utf16(const char* source, uint32_t length, uint32_
   return out.finish((uint32_t)units);
 }
 
+// Every byte that is not a continuation byte (80..BF) starts a sequence for the
+// decoder, which never takes one as a continuation: a piece cut in front of such a
+// byte decodes exactly as the whole text. Only a sequence still missing bytes at the
+// end is held back.
+uint32_t Utf8ChunkDecoder::push(const char* bytes, uint32_t length, bool last) {
+  const uint8_t* s = (const uint8_t*)bytes;
+  uint32_t take = length;
+  if (!last) {
+    for (uint32_t back = 1; back <= 3 && back <= length; back++) {
+      uint32_t b = s[length - back];
+      if ((b & 0xC0) == 0x80) continue;
+      uint32_t need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+      if (need > back) take = length - back;
+      break;
+    }
+  }
+  if (take == 0) return 0;
+  // Each byte gives at most one unit.
+  if (capacity_ - units_ < take) {
+    uint64_t room = capacity_ * 2;
+    if (room < units_ + take) room = units_ + take;
+    if (room < 4096) room = 4096;
+    room = checked_length(room, 1);
+    data_ = (uint16_t*)DefaultAllocator::realloc(data_, (size_t)room * sizeof(uint16_t));
+    capacity_ = room;
+  }
+  uint32_t bad = 0;
+  units_ += decode_lossless<true>(s, take, data_ + units_, capacity_ - units_, &bad);
+  malformed_ += bad;
+  return take;
+}
+
+Utf8ChunkDecoder::Utf8ChunkDecoder(uint64_t size_hint) {
+  if (size_hint == 0) return;
+  // One more unit for the terminator; mostly ASCII text fills the block to the end.
+  capacity_ = checked_length(size_hint, 1);
+  data_ = (uint16_t*)DefaultAllocator::alloc((size_t)capacity_ * sizeof(uint16_t));
+  populate_pages(data_, (size_t)capacity_ * sizeof(uint16_t));
+}
+
+Utf8ChunkDecoder::~Utf8ChunkDecoder() {
+  if (data_) DefaultAllocator::free(data_);
+}
+
+ArrayBuffer<uint16_t> Utf8ChunkDecoder::finish(uint32_t* malformed) {
+  if (malformed) *malformed = malformed_;
+  if (units_ == 0) return empty_result<uint16_t>();
+  uint32_t length = checked_length(units_);
+  if (capacity_ < (uint64_t)length + 1 || capacity_ > (uint64_t)length + 1) {
+    data_ = (uint16_t*)DefaultAllocator::realloc(data_, ((size_t)length + 1) * sizeof(uint16_t));
+    capacity_ = length + 1;
+  }
+  data_[length] = 0;
+  uint16_t* block = data_;
+  data_ = nullptr;
+  units_ = capacity_ = 0;
+  malformed_ = 0;
+  return ArrayBuffer<uint16_t>::adopt(block, length, length + 1);
+}
+
 namespace {
 
 // The lossless UTF-8 size of one piece: the named form's count, less two bytes for

@@ -59,6 +59,30 @@ ArrayBuffer<uint32_t> decode_to_uint32(Encoding en, const Buffer& source);
 // When `malformed` is given it receives the number of replacements.
 ArrayBuffer<uint16_t> utf8_to_utf16(const char* source, uint32_t length,
                                     uint32_t* malformed = nullptr);
+// The same decoding for UTF-8 that arrives in pieces (a file read a block at a time),
+// so the whole text never has to stand in memory twice. `push` decodes the bytes of a
+// piece up to the last whole sequence and returns how many it took; the caller keeps
+// the rest (at most 3 bytes) in front of the next piece. The last piece is pushed with
+// `last` set and is taken whole. The units of all pieces together equal utf8_to_utf16
+// over the joined bytes. `size_hint`: the expected number of bytes (the block grows
+// past it when more arrive).
+class Utf8ChunkDecoder {
+ public:
+  explicit Utf8ChunkDecoder(uint64_t size_hint);
+  ~Utf8ChunkDecoder();
+  Utf8ChunkDecoder(const Utf8ChunkDecoder&) = delete;
+  Utf8ChunkDecoder& operator=(const Utf8ChunkDecoder&) = delete;
+  uint32_t push(const char* bytes, uint32_t length, bool last);
+  // The units decoded, terminated; the decoder is left empty.
+  ArrayBuffer<uint16_t> finish(uint32_t* malformed = nullptr);
+
+ private:
+  uint16_t* data_ = nullptr;
+  uint64_t capacity_ = 0;
+  uint64_t units_ = 0;
+  uint32_t malformed_ = 0;
+};
+
 // Lossless UTF-16 to UTF-8: a surrogate pair becomes one 4-byte sequence; a lone
 // surrogate becomes U+FFFD, so the output is always valid UTF-8.
 Buffer utf16_to_utf8(const uint16_t* source, uint32_t length);

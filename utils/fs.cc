@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "utils/codec.h"
 #include "utils/error.h"
 #include "utils/path.h"
 #include "utils/util.h"
@@ -429,6 +430,43 @@ Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_
   block.data = nullptr;
   // The block holds len + 1 bytes, so a String can adopt it with its terminator.
   return Buffer::adopt(data, (uint32_t)len, (uint32_t)len + 1);
+}
+
+String16 FileHelper::read_utf8_file_sync(const String& path, int64_t max_size) {
+  if (max_size < 0 || max_size > kMaxFileSize) max_size = kMaxFileSize;
+  uint64_t limit = (uint64_t)max_size;
+  int fd = open_fd(sys(path), FOPEN_R, (int)default_file_mode());
+  if (fd < 0) throw_uv_error(fd, path.c_str());
+  Fd file(fd);
+  uv_stat_t st;
+  int r = fstat_fd(fd, &st);
+  if (r < 0) throw_uv_error(r, path.c_str());
+  if (S_ISDIR(st.st_mode)) throw_uv_error(UV_EISDIR, path.c_str());
+  uint64_t hint = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
+  if (hint > limit) throw_uv_error(UV_EFBIG, path.c_str());
+
+  // A block small enough to stay in the cache; the bytes of a sequence cut at its end
+  // move to its front for the next read.
+  constexpr uint32_t kChunk = 128 * 1024;
+  Buffer chunk(0, kChunk + 4);
+  char* bytes = chunk.data();
+  Utf8ChunkDecoder decoder(hint);
+  uint64_t total = 0;
+  uint32_t held = 0;
+  for (;;) {
+    int64_t n = read_fd(fd, bytes + held, kChunk);
+    if (n < 0) throw_uv_error((int)n, path.c_str());
+    total += (uint64_t)n;
+    if (total > limit) throw_uv_error(UV_EFBIG, path.c_str());
+    uint32_t have = held + (uint32_t)n;
+    uint32_t taken = decoder.push(bytes, have, n == 0);
+    held = have - taken;
+    if (held) memmove(bytes, bytes + taken, held);
+    if (n == 0) break;
+  }
+  r = file.close();
+  if (r < 0) throw_uv_error(r);
+  return String16(decoder.finish());
 }
 
 int64_t FileHelper::write_file_sync(const String& path, const void* data, int64_t size) {

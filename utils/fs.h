@@ -153,6 +153,11 @@ class FileHelper {
   // allocated); a directory throws EISDIR.
   [[nodiscard]] static Buffer read_file_sync(const String& path, int64_t size = -1,
                                              int64_t max_size = kMaxFileSize);
+  // Reads a whole UTF-8 text file as UTF-16 (as utf8_to_utf16 decodes it), a block at
+  // a time, so the bytes and the units never stand in memory together. Errors as for
+  // read_file_sync.
+  [[nodiscard]] static String16 read_utf8_file_sync(const String& path,
+                                                    int64_t max_size = kMaxFileSize);
   // Creates or truncates the file and writes all of the data (a negative size counts
   // as 0). Returns the count written; a failed write or close throws.
   static int64_t write_file_sync(const String& path, const void* data, int64_t size);

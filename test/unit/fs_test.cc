@@ -17,15 +17,18 @@
 #include <vector>
 
 #include "test/support/temp_dir.h"
+#include "utils/codec.h"
 #include "utils/error.h"
 #include "utils/path.h"
 
+using nubrix::ArrayBuffer;
 using nubrix::Buffer;
 using nubrix::Dirent;
 using nubrix::Error;
 using nubrix::FileHelper;
 using nubrix::FileStat;
 using nubrix::String;
+using nubrix::String16;
 
 namespace {
 
@@ -151,6 +154,32 @@ TEST_F(FsTest, ReadWholeFile) {
   EXPECT_EQ(s.c_str()[3], 0);
 }
 
+// The text reader decodes a block at a time: its result equals decoding the whole
+// file, also where a sequence straddles two blocks, for a file that reports no size,
+// and its limit is the byte reader's (its other failures are in the table below).
+TEST_F(FsTest, ReadUtf8TextFiles) {
+  std::string text;
+  const char* samples[] = {"a",    "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xE2\x82",
+                           "\xFF", "\n"};
+  for (uint32_t i = 0; text.size() < 300 * 1024; i++) text += samples[(i * 7 + i / 5) % 7];
+  put("text", text);
+  put("empty", "");
+  put("f100", std::string(100, 'x'));
+  for (const char* name : {"text", "empty", "f100"}) {
+    Buffer bytes = FileHelper::read_file_sync(at(name).c_str());
+    ArrayBuffer<uint16_t> want = nubrix::utf8_to_utf16(bytes.data(), bytes.length());
+    String16 got = FileHelper::read_utf8_file_sync(at(name).c_str());
+    ASSERT_EQ(got.length(), want.length()) << name;
+    EXPECT_EQ(memcmp(got.data(), want.data(), (size_t)want.length() * 2), 0) << name;
+    EXPECT_EQ(got.c_str()[got.length()], 0) << name;
+  }
+  String16 status = FileHelper::read_utf8_file_sync("/proc/self/status");
+  EXPECT_GE(String(status).index_of("Name:"), 0);
+  EXPECT_EQ(FileHelper::read_utf8_file_sync(at("f100").c_str(), 100).length(), 100u);
+  expect_error([&] { (void)FileHelper::read_utf8_file_sync(at("f100").c_str(), 99); }, UV_EFBIG,
+               "EFBIG, file too large, " + at("f100"));
+}
+
 TEST_F(FsTest, ReadFileWithoutReportedSize) {
   // /proc files report size 0 but have content.
   Buffer b = FileHelper::read_file_sync("/proc/self/status");
@@ -274,6 +303,10 @@ TEST_F(FsTest, ErrorsNameTheFailureAndThePath) {
       {[&] { (void)FileHelper::read_file_sync(("file://" + missing).c_str()); }, UV_ENOENT,
        enoent + "file://" + missing},
       {[&] { (void)FileHelper::read_file_sync(at("dir").c_str()); }, UV_EISDIR,
+       "EISDIR, illegal operation on a directory, " + at("dir")},
+      {[&] { (void)FileHelper::read_utf8_file_sync(missing.c_str()); }, UV_ENOENT,
+       enoent + missing},
+      {[&] { (void)FileHelper::read_utf8_file_sync(at("dir").c_str()); }, UV_EISDIR,
        "EISDIR, illegal operation on a directory, " + at("dir")},
       {[&] { FileHelper::unlink_sync(missing.c_str()); }, UV_ENOENT, enoent + missing},
       {[&] { FileHelper::rmdir_sync(missing.c_str()); }, UV_ENOENT, enoent + missing},
