@@ -611,11 +611,13 @@ int64_t FileHelper::write_file_safe_sync(const String& path, const void* data, i
 int64_t FileHelper::write_file_safe_sync(const String& path, ChunkSource& source,
                                          uint64_t block_size) {
   if (block_size < 4) block_size = 4;
-  Buffer block((uint32_t)block_size);
+  if (block_size > ((uint64_t)1 << 30)) block_size = (uint64_t)1 << 30;
+  // Room only, not zeroed: a small output touches just the pages it fills.
+  Buffer block(0, (uint32_t)block_size);
   auto body = [&](int fd) -> int64_t {
     int64_t total = 0;
     for (;;) {
-      uint64_t n = source.fill(block.data(), block.length());
+      uint64_t n = source.fill(block.data(), block_size);
       if (n == 0) return total;
       int64_t w = write_all(fd, block.data(), n);
       if (w < 0) return w;
