@@ -8,7 +8,6 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 #include "utils/error.h"
 
@@ -24,16 +23,19 @@ void Console::log(const String& text) {
 void Console::warn(const String& text) {
   ::printf("Warning: %s\n", text.c_str());
 }
+// Errors and error prints go to standard output too, and are flushed at once. Plain
+// stdio: iostreams would cost every run their start-up.
 void Console::error(const String& text) {
-  std::cout << text.c_str() << '\n';
-  std::cout.flush();
+  ::fputs(text.c_str(), stdout);
+  ::fputc('\n', stdout);
+  ::fflush(stdout);
 }
 void Console::print(const String& text) {
   ::printf("%s", text.c_str());
 }
 void Console::print_err(const String& text) {
-  std::cout << text.c_str();
-  std::cout.flush();
+  ::fputs(text.c_str(), stdout);
+  ::fflush(stdout);
 }
 void Console::clear() {}
 
