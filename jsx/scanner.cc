@@ -139,17 +139,22 @@ inline uint32_t count_bits(unsigned m) {
 }
 #endif
 
-// Index of the first '*' at or after p (or n); line breaks (LF, U+2028, U+2029)
-// skipped on the way are added to `line_feeds`.
-uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
+// Index of the "*/" that ends a block comment, searched from p (n when there is
+// none); line breaks (LF, U+2028, U+2029) passed on the way are added to
+// `line_feeds`. Eight units are looked at a time: documentation comments hold a '*' on
+// every line, so looking for the pair, not for the star, skips them whole.
+uint32_t find_comment_end(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
 #if NUBRIX_SSE2
   const __m128i star = _mm_set1_epi16('*');
+  const __m128i slash = _mm_set1_epi16('/');
   const __m128i lf = _mm_set1_epi16('\n');
   const __m128i one = _mm_set1_epi16(1);
   const __m128i ps = _mm_set1_epi16(0x2029);
-  while (p + 8 <= n) {
+  while (p + 9 <= n) {
     __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
-    unsigned m = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi16(v, star));
+    __m128i next = _mm_loadu_si128((const __m128i*)(s + p + 1));
+    unsigned m = (unsigned)_mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpeq_epi16(v, star), _mm_cmpeq_epi16(next, slash)));
     unsigned f = (unsigned)_mm_movemask_epi8(
         _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(_mm_or_si128(v, one), ps)));
     if (m) {
@@ -161,10 +166,45 @@ uint32_t find_star(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_fee
     p += 8;
   }
 #endif
-  while (p < n && s[p] != '*') {
+  while (p + 1 < n && !(s[p] == '*' && s[p + 1] == '/')) {
     if (is_line_break_unit(s[p])) line_feeds++;
     p++;
   }
+  if (p + 1 >= n) {
+    // No end: the rest is the comment.
+    for (; p < n; p++) line_feeds += is_line_break_unit(s[p]);
+    return n;
+  }
+  return p;
+}
+
+// Index of the first unit at or after p that does not continue an ASCII name (a
+// letter, a digit, '_' or '$'), or n.
+uint32_t find_name_end(const uint16_t* s, uint32_t p, uint32_t n) {
+#if NUBRIX_SSE2
+  // Signed 16-bit compares: units from 0x8000 up are negative and fall outside every
+  // range, like every other unit above 127.
+  const __m128i fold = _mm_set1_epi16(0x20);
+  const __m128i before_a = _mm_set1_epi16('a' - 1);
+  const __m128i after_z = _mm_set1_epi16('z' + 1);
+  const __m128i before_0 = _mm_set1_epi16('0' - 1);
+  const __m128i after_9 = _mm_set1_epi16('9' + 1);
+  const __m128i underscore = _mm_set1_epi16('_');
+  const __m128i dollar = _mm_set1_epi16('$');
+  while (p + 8 <= n) {
+    __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
+    __m128i lower = _mm_or_si128(v, fold);
+    __m128i part = _mm_and_si128(_mm_cmpgt_epi16(lower, before_a), _mm_cmplt_epi16(lower, after_z));
+    part = _mm_or_si128(part,
+                        _mm_and_si128(_mm_cmpgt_epi16(v, before_0), _mm_cmplt_epi16(v, after_9)));
+    part = _mm_or_si128(part,
+                        _mm_or_si128(_mm_cmpeq_epi16(v, underscore), _mm_cmpeq_epi16(v, dollar)));
+    unsigned m = (unsigned)_mm_movemask_epi8(part);
+    if (m != 0xFFFF) return p + (unsigned)__builtin_ctz(~m) / 2;
+    p += 8;
+  }
+#endif
+  while (p < n && s[p] < 128 && kNamePart[s[p]]) p++;
   return p;
 }
 
@@ -318,20 +358,12 @@ bool Scanner::skip_comment(TokenData* t, uint32_t& before_from) {
     return true;
   }
   uint32_t line_feeds = 0;
-  uint32_t p = position + 2;
-  for (;;) {
-    p = find_star(source, p, length, line_feeds);
-    if (p >= length) {
-      jump(length, line + (int32_t)line_feeds);
-      return false;
-    }
-    if (p + 1 < length && source[p + 1] == '/') {
-      p += 2;
-      break;
-    }
-    p++;
+  uint32_t p = find_comment_end(source, position + 2, length, line_feeds);
+  if (p >= length) {
+    jump(length, line + (int32_t)line_feeds);
+    return false;
   }
-  jump(p, line + (int32_t)line_feeds);
+  jump(p + 2, line + (int32_t)line_feeds);
   if (clean_comment) {
     if (from > before_from) t->before.push(source + before_from, from - before_from);
     if (line_feeds) {
@@ -606,9 +638,7 @@ uint32_t Scanner::scan_name(TokenData* t) {
   uint32_t from = position;
   bool plain = true;
   for (;;) {
-    uint32_t p = position;
-    while (p < length && source[p] < 128 && kNamePart[source[p]]) p++;
-    jump(p, line);
+    jump(find_name_end(source, position, length), line);
     if (ch == '\\') {
       if (peek() != 'u') break;
       uint32_t at = position;

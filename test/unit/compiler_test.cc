@@ -223,6 +223,37 @@ TEST(Scanner, UnicodeNamesSpacesAndLineBreaks) {
   expect_error("s = '\u2028'; )", "SyntaxError: Unexpected token", 2, 10);
 }
 
+// The scanner reads comments, blank runs and names eight units at a time: every end
+// must be found wherever it falls in such a block, the line count must stay exact, and
+// a unit just past a block (a '/' after a '*', a name unit) must not be lost.
+TEST(Scanner, EndsAtEveryPlaceOfABlock) {
+  for (int pad = 0; pad < 20; pad++) {
+    std::string fill(pad, 'x');
+    std::string name = "a" + fill;
+    expect_first_token(name + " b", IDENTIFIER, name);
+    expect_first_token(name + "$_9(", IDENTIFIER, name + "$_9");
+    expect_first_token(name + "\u0062", IDENTIFIER, name + "\u0062");
+    expect_first_token(name + "\u00e9-", IDENTIFIER, name + "\u00e9");
+    expect_first_token(name + "\u00e9", IDENTIFIER, name + "\u00e9");
+    expect_tokens(name + "\u00f7", {IDENTIFIER, ILLEGAL});  // a division sign ends the name
+    // The comment's '*' and '/' on both sides of a block edge, stars inside, line
+    // feeds before the end (the next token is on the right line).
+    std::string body = std::string(pad, '*') + "\n" + fill;
+    expect_tokens("/*" + body + "*/a", {IDENTIFIER});
+    expect_tokens("/*" + body + "*" + "/a", {IDENTIFIER});
+    expect_tokens("/*" + body + "* /a*/b", {IDENTIFIER});
+    expect_tokens("/*" + body + "*", {ILLEGAL});
+    expect_tokens("/*" + body, {ILLEGAL});
+    expect_output("/*" + body + "\n*/a\n" + fill + "\n\nb",
+                  "/*" + body + "\n*/a\n" + fill + "\n\nb\n");
+    expect_output("a /*" + body + "*/ = 1", "a /*" + body + "*/ = 1\n");
+    expect_output("a /*" + body + "*/ = 1", "a \n = 1\n", false, true);
+  }
+  expect_tokens("/*/ a", {ILLEGAL});
+  expect_tokens("/**/a", {IDENTIFIER});
+  expect_tokens("/***/a", {IDENTIFIER});
+}
+
 TEST(Scanner, Markup) {
   expect_first_token("<a.b:c.d", XML_ELEMENT_TAG, "a.b:c.d");
   expect_first_token("</a>", XML_ELEMENT_TAG_END, "a");
