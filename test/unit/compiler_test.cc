@@ -242,6 +242,9 @@ TEST(Scanner, EndsAtEveryPlaceOfABlock) {
     expect_tokens("/*" + body + "*/a", {IDENTIFIER});
     expect_tokens("/*" + body + "*" + "/a", {IDENTIFIER});
     expect_tokens("/*" + body + "* /a*/b", {IDENTIFIER});
+    // Line feeds just after the end, inside the same block, are not the comment's.
+    std::string in = "/*" + body + "*/\n\n)";
+    expect_error(in, "SyntaxError: Unexpected token", 4, (int)in.size());
     expect_tokens("/*" + body + "*", {ILLEGAL});
     expect_tokens("/*" + body, {ILLEGAL});
     expect_output("/*" + body + "\n*/a\n" + fill + "\n\nb",
