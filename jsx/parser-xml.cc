@@ -70,6 +70,7 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
     return;
   }
   enter_nesting();
+  bool reordered = lines_reordered;  // restored once the vdata text is in place
   uint32_t before_tag = scanner->previous_type;
   flush_before();
   String16 tag = val();
@@ -138,6 +139,7 @@ void Parser::parse_xml_element(bool is_child, bool after_if) {
     write(T_COMMA);
     for (const String16& piece : vdata) write(piece);
   }
+  lines_reordered = reordered;
   if (component) {
     write(T_RPAREN);
   } else {

@@ -160,6 +160,7 @@ class Parser : public Object {
     if (b == &main_output) {
       push_main_run(s, true);
     } else {
+      note_side_lines(s);
       b->push(s);
     }
   }
@@ -171,7 +172,17 @@ class Parser : public Object {
       add_run(s.data(), s.length());
       main_output.push_move(s);
     } else {
+      note_side_lines(s);
       b->push_move(s);
+    }
+  }
+  // A text for a side builder (markup vdata) that holds a line break (a template or a
+  // string with a line continuation) takes its line breaks to where the side text is
+  // written, after the element's children: until then the element's later tokens
+  // stand lines early, and the element restores the check when it writes the side text.
+  void note_side_lines(const String16& s) {
+    for (uint32_t i = 0; i < s.length() && !lines_reordered; i++) {
+      lines_reordered = is_line_break_unit(s[i]);
     }
   }
 
