@@ -161,6 +161,7 @@ void Parser::write_captured(const String16& text, BasicStringBuilder* target, bo
   if (target != &main_output) {
     // A side builder (a markup vdata attribute): captured when it is moved into
     // place, so the capture holds exactly the text in its final order.
+    note_side_lines(text);
     target->push(text);
     return;
   }

@@ -1,0 +1,6 @@
+class A {
+  g = <L vdata={a: `
+`}
+    b=1/>;
+  h = 2;
+}
