@@ -647,7 +647,9 @@ void Parser::parse_import() {
     // These two forms write the specifier after the binding name, and the bare form
     // writes it before its own whitespace, so a specifier written over several lines
     // (a template) moves its line feeds within the statement. The statement's last
-    // token still ends on its own line; the check resumes at the next token.
+    // token still ends on its own line; the check resumes at the next token (unless an
+    // enclosing element holds such text too).
+    bool reordered = lines_reordered;
     lines_reordered = true;
     String16 specifier = val();
     if (peek_type() == AS) {
@@ -665,7 +667,7 @@ void Parser::parse_import() {
       flush_before();
       // require(SPEC)
       write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
-      lines_reordered = false;
+      lines_reordered = reordered;
       end_statement();
       return;
     }
@@ -686,7 +688,7 @@ void Parser::parse_import() {
     // require(SPEC)
     write(T_REQUIRE, T_LPAREN, specifier, T_RPAREN);
     if (!line_break) flush_before();
-    lines_reordered = false;
+    lines_reordered = reordered;
     if (attributes_follow()) drop_attributes();
     end_statement();
     return;
