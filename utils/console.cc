@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "utils/error.h"
 
@@ -94,6 +95,18 @@ void log(bool value) {
 }
 void log(const Error& err) {
   log(String::format("Error: %d \n message:\n\t%s", err.code(), err.message().c_str()));
+}
+
+void log_current_exception() {
+  try {
+    throw;
+  } catch (const Error& e) {
+    log(e);
+  } catch (const std::exception& e) {
+    log(Error(ERR_UNKNOWN, String(e.what())));
+  } catch (...) {
+    log(Error());
+  }
 }
 void warn(const String& text) {
   get_console()->warn(text);

@@ -45,6 +45,11 @@ void log(float value);
 void log(double value);
 void log(bool value);
 void log(const Error& error);
+// Logs the exception being handled; call it in a `catch (...)` block. An Error is
+// logged as log(Error) does, a standard exception by its what(), anything else as an
+// unknown exception. For code that runs below C frames (libuv's), where nothing could
+// catch it.
+void log_current_exception();
 void warn(const String& text);
 void error(const String& text);
 void print(const String& text);

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -284,6 +285,42 @@ TEST_F(FileTest, AsyncOpenWriteReadCloseInOrder) {
   EXPECT_TRUE(open_at_open);
   EXPECT_FALSE(open_after_close);
   EXPECT_EQ(file_text(path), "hello world");
+}
+
+// A delegate method that throws (an Error, a standard exception, anything) is called
+// from libuv's completions: the exception is logged and the handle goes on, every
+// request still completes and reports.
+TEST_F(FileTest, DelegateExceptionsAreLoggedAndTheFileGoesOn) {
+  String path = at("throws.txt");
+  const std::string logged[] = {
+      std::string(String::format("Error: %d \n message:\n\t%s", ERR_UNKNOWN, "open boom").c_str()),
+      std::string(String::format("Error: %d \n message:\n\t%s", 42, "write boom").c_str()),
+      std::string(
+          String::format("Error: %d \n message:\n\t%s", ERR_UNKNOWN, "unknown exception").c_str())};
+  int before[3];
+  for (int i = 0; i < 3; i++) before[i] = capture->count(logged[i].c_str());
+  Probe probe;
+  run_file_scenario(path, probe, OPEN_WRITE_PLUS, [&](AsyncFile* f, const std::string& e) {
+    if (e == "open") {
+      f->write(text("abc"), 0, 1);
+      f->write(text("def"), 3, 2);
+      throw std::runtime_error("open boom");
+    } else if (e == "write 1 3") {
+      throw Error(42, "write boom");
+    } else if (e == "write 2 3") {
+      f->read(block(0, 16), 0, 3);
+      throw 7;
+    } else if (e == "read 3 6") {
+      f->close();
+    } else if (e == "close") {
+      f->release();
+    }
+  });
+  EXPECT_EQ(probe.events,
+            (std::vector<std::string>{"open", "write 1 3", "write 2 3", "read 3 6", "close"}));
+  EXPECT_EQ(probe.data, "abcdef");
+  for (int i = 0; i < 3; i++)
+    EXPECT_EQ(capture->count(logged[i].c_str()), before[i] + 1) << logged[i];
 }
 
 // Writes at explicit offsets, then an immediate close: only the write already started
