@@ -242,6 +242,13 @@ TEST(Scanner, EndsAtEveryPlaceOfABlock) {
     expect_tokens("/*" + body + "*/a", {IDENTIFIER});
     expect_tokens("/*" + body + "*" + "/a", {IDENTIFIER});
     expect_tokens("/*" + body + "* /a*/b", {IDENTIFIER});
+    // Blank runs: spaces, tabs and line feeds mixed, ending anywhere in a block.
+    std::string blank;
+    for (int i = 0; i < pad; i++) blank += " \t \n"[i % 4];
+    expect_output("a" + blank + "b", "a" + blank + "b\n");
+    std::string after_blank = "a" + blank + "b\n)";
+    expect_error(after_blank, "SyntaxError: Unexpected token", 2 + pad / 4,
+                 (int)after_blank.size());
     // Line feeds just after the end, inside the same block, are not the comment's.
     std::string in = "/*" + body + "*/\n\n)";
     expect_error(in, "SyntaxError: Unexpected token", 4, (int)in.size());
