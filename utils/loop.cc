@@ -374,8 +374,9 @@ constexpr uint64_t kIdWrap = 4294967295u;  // ids are the counter modulo this
 // entry of a batch being fired is removed by setting its id to 0 (the only field
 // written while the dispatcher reads the batch without the lock); the dispatcher then
 // skips it and releases its core. The dispatcher itself writes nothing into the
-// entries: the lines go back to the posting threads clean.
-struct Message {
+// entries: the lines go back to the posting threads clean. One entry is one cache
+// line, so a post filling the next entry never shares a line with the one being fired.
+struct alignas(64) Message {
   uint32_t id;
   uint32_t group;
   uint64_t time;
@@ -392,6 +393,7 @@ struct Message {
   }
 };
 static_assert(std::is_trivially_copyable<Message>::value, "messages move as plain bytes");
+static_assert(sizeof(Message) == 64, "one entry per cache line");
 
 // Entries are kept in blocks of this many (16 KiB): a post copies its entry into the
 // last block, with no allocation while the loop has spare blocks, and nothing is ever
@@ -673,26 +675,30 @@ class RunLoop::Inl {
   RunLoop* host;
   uv_async_t async_h;
   uv_timer_t timer_h;
-  bool running = false;           // (mutex) run is active
-  bool accepting = false;         // (mutex) the async handle is open: posts send it
-  bool stopping = false;          // (mutex) a stop fired during this run
-  bool destroying = false;        // (mutex) the destructor has begun: posts are refused
-  uint64_t generation = 0;        // (mutex) number of runs; a stop belongs to one run
-  int64_t keep_alive = 0;         // (mutex)
-  int64_t idle_since = 0;         // (mutex)
-  BlockPool pool;                 // (mutex)
-  Messages incoming{&pool};       // (mutex)
-  Messages delayed{&pool};        // (mutex)
-  Messages batch{&pool};          // (owner) filled and emptied under the mutex
-  bool firing = false;            // (mutex) the batch is being fired
-  int64_t batch_now = 0;          // (mutex) the clock the batch is fired against
-  size_t started = 0;             // (owner writes, atomic) batch entries begun to fire
-  bool wake_pending = false;      // (mutex) the async handle was sent since the last take
-  uint32_t keep_count = 0;        // (mutex)
-  uint32_t work_count = 0;        // (mutex)
-  std::mutex* outside = nullptr;  // (mutex) the application's mutex held while firing
-  int32_t closed = 0;             // (owner) close callbacks seen in this run
-  int32_t orphans = 0;            // (owner) works left in libuv's hands by the destructor
+  bool running = false;     // (mutex) run is active
+  bool stopping = false;    // (mutex) a stop fired during this run
+  uint64_t generation = 0;  // (mutex) number of runs; a stop belongs to one run
+  int64_t keep_alive = 0;   // (mutex)
+  int64_t idle_since = 0;   // (mutex)
+  // What every post reads and writes, on cache lines of its own: the dispatcher writes
+  // its own fields below for every message it fires, and a shared line would cost the
+  // posting thread a miss per post.
+  alignas(64) bool accepting = false;  // (mutex) the async handle is open: posts send it
+  bool destroying = false;             // (mutex) the destructor has begun: posts are refused
+  bool wake_pending = false;           // (mutex) the async handle was sent since the last take
+  BlockPool pool;                      // (mutex)
+  Messages incoming{&pool};            // (mutex)
+  Messages delayed{&pool};             // (mutex)
+  // The dispatcher's side.
+  alignas(64) Messages batch{&pool};    // (owner) filled and emptied under the mutex
+  size_t started = 0;                   // (owner writes, atomic) batch entries begun to fire
+  bool firing = false;                  // (mutex) the batch is being fired
+  int64_t batch_now = 0;                // (mutex) the clock the batch is fired against
+  alignas(64) uint32_t keep_count = 0;  // (mutex)
+  uint32_t work_count = 0;              // (mutex)
+  std::mutex* outside = nullptr;        // (mutex) the application's mutex held while firing
+  int32_t closed = 0;                   // (owner) close callbacks seen in this run
+  int32_t orphans = 0;                  // (owner) works left in libuv's hands by the destructor
 
   // Under the mutex: makes the dispatcher run soon. A send that is still on its way
   // (the dispatcher has not taken the queue since) already covers this one.
