@@ -484,6 +484,45 @@ class BlockPool {
   uint32_t count = 0;
 };
 
+// A loop's mutex as the posts and the dispatcher take it: a thread that finds it held
+// tries again in place for a short while before it sleeps in the kernel. The mutex is
+// held for a few dozen instructions at a time, so the wait is nearly always shorter
+// than a sleep and the system call that would end it.
+class SpinningLock {
+ public:
+  explicit SpinningLock(std::mutex& m) : m_(m) { lock(); }
+  ~SpinningLock() {
+    if (owns_) m_.unlock();
+  }
+  SpinningLock(const SpinningLock&) = delete;
+  SpinningLock& operator=(const SpinningLock&) = delete;
+  void lock() {
+    for (int i = 0; i < kSpins; i++) {
+      if (m_.try_lock()) {
+        owns_ = true;
+        return;
+      }
+      relax();
+    }
+    m_.lock();
+    owns_ = true;
+  }
+  void unlock() {
+    owns_ = false;
+    m_.unlock();
+  }
+
+ private:
+  static constexpr int kSpins = 100;
+  static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  std::mutex& m_;
+  bool owns_ = false;
+};
+
 // Removed callback cores, released when the list is destroyed (after every lock is
 // dropped).
 class Removed {
@@ -686,6 +725,7 @@ class RunLoop::Inl {
   alignas(64) bool accepting = false;  // (mutex) the async handle is open: posts send it
   bool destroying = false;             // (mutex) the destructor has begun: posts are refused
   bool wake_pending = false;           // (mutex) the async handle was sent since the last take
+  std::atomic<int32_t> senders{0};     // sends claimed under the mutex and not yet done
   BlockPool pool;                      // (mutex)
   Messages incoming{&pool};            // (mutex)
   Messages delayed{&pool};             // (mutex)
@@ -703,10 +743,22 @@ class RunLoop::Inl {
   // Under the mutex: makes the dispatcher run soon. A send that is still on its way
   // (the dispatcher has not taken the queue since) already covers this one.
   void send() {
-    if (accepting && !wake_pending) {
-      wake_pending = true;
-      uv_async_send(&async_h);
-    }
+    if (claim_wake()) wake();
+  }
+  // Under the mutex: the part of `send` that decides. True when the caller must call
+  // `wake`, which it does after releasing the mutex: the send is a system call that
+  // also wakes the owner, and the owner's first step is to take the mutex.
+  bool claim_wake() {
+    if (!accepting || wake_pending) return false;
+    wake_pending = true;
+    senders.fetch_add(1, std::memory_order_relaxed);
+    return true;
+  }
+  // With or without the mutex, after `claim_wake`: sends the async handle. The handle
+  // is not closed while a send is on its way (see `close_handles`).
+  void wake() {
+    uv_async_send(&async_h);
+    senders.fetch_sub(1, std::memory_order_release);
   }
   // Queues `func`, or with `cb` set the core `cb` holds (taken over only when queued).
   uint32_t post(Callback* cb, const InlineCallback& func, uint64_t delay_us, uint32_t group);
@@ -734,7 +786,7 @@ class RunLoop::Inl {
   void close_handles();
   void dispatch();
   void fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired, size_t& not_due);
-  void decide(bool fired);
+  bool decide(bool fired);
   void drop_queue();
 
   void take_id(uint32_t id, Removed& out);
@@ -962,7 +1014,7 @@ uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t d
     uint64_t now = (uint64_t)time_monotonic();
     time = delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
   }
-  std::unique_lock<std::mutex> l(host->mutex_);
+  SpinningLock l(host->mutex_);
   // The abort is looked at again under the lock: an aborted run drops its queue under
   // this lock after the flag is set, so a message queued after that drop would wait
   // forever (a post_sync caller with it).
@@ -977,7 +1029,9 @@ uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t d
   uint64_t seq;
   uint32_t id = message_id(&seq);
   enqueue(id, group, time, seq, cb ? cb->detach() : nullptr, func);
-  send();
+  bool must_wake = claim_wake();
+  l.unlock();
+  if (must_wake) wake();
   return id;
 }
 
@@ -1217,6 +1271,10 @@ KeepLoop* RunLoop::keep_alive(const String& name, bool clean) {
 // Under the mutex, on the owner thread.
 void RunLoop::Inl::close_handles() {
   accepting = false;
+  // A post that claimed a send before this point may still be sending: libuv must not
+  // see the handle closed (or, on the next run, initialised again) under it. A send is
+  // one system call, done without any lock.
+  while (senders.load(std::memory_order_acquire) != 0) std::this_thread::yield();
   if (!uv_is_closing((uv_handle_t*)&async_h)) uv_close((uv_handle_t*)&async_h, on_close);
   uv_timer_stop(&timer_h);
   if (!uv_is_closing((uv_handle_t*)&timer_h)) uv_close((uv_handle_t*)&timer_h, on_close);
@@ -1319,7 +1377,7 @@ void RunLoop::Inl::dispatch() {
       ~Excess() { free_blocks(blocks); }
     } excess;  // freed after the lock
     int64_t now = time_monotonic();
-    std::unique_lock<std::mutex> l(loop->mutex_);
+    SpinningLock l(loop->mutex_);
     if (!accepting) return;  // closing: run is about to return
     // The batch: every message queued before this point, in posting order. Messages
     // posted from now on go to `incoming` and wait for a later round.
@@ -1371,13 +1429,16 @@ void RunLoop::Inl::dispatch() {
     // rounds the loop lets libuv's other events have their turn.
     if (!incoming.empty() && round < kDispatchRounds) continue;
     wake_pending = false;
-    decide(fired != 0);
+    bool must_wake = decide(fired != 0);
+    l.unlock();
+    if (must_wake) wake();
     return;
   }
 }
 
 // Under the mutex, after a dispatch: arms what brings the next one, or ends the run.
-void RunLoop::Inl::decide(bool fired) {
+// True when the async handle is to be sent once the mutex is released.
+bool RunLoop::Inl::decide(bool fired) {
   RunLoop* loop = host;
   int64_t now = time_monotonic();
   // The keep-alive time counts from the last activity.
@@ -1392,10 +1453,8 @@ void RunLoop::Inl::decide(bool fired) {
     });
     idle_since = 0;
     uint64_t ms = (uint64_t)(nearest / 1000 + (nearest % 1000 != 0));
-    if (nearest == 0 || ms < 1)
-      send();
-    else
-      uv_timer_start(&timer_h, on_timer, ms, 0);
+    if (nearest == 0 || ms < 1) return claim_wake();
+    uv_timer_start(&timer_h, on_timer, ms, 0);
   } else if (keep_count || work_count) {
     idle_since = 0;  // sleeps until the next post, completion or keep release
   } else if (loop->uv_loop_->active_handles >= 2 || loop->uv_loop_->active_reqs.count > 0) {
@@ -1413,6 +1472,7 @@ void RunLoop::Inl::decide(bool fired) {
     idle_since = now;
     uv_timer_start(&timer_h, on_timer, (uint64_t)(keep_alive / 1000), 0);
   }
+  return false;
 }
 
 namespace {
