@@ -399,14 +399,15 @@ static_assert(sizeof(Message) == 64, "one entry per cache line");
 // last block, with no allocation while the loop has spare blocks, and nothing is ever
 // moved when the queue grows.
 constexpr uint32_t kBlockMessages = 255;
-// Spare blocks a loop keeps for its next posts (about 4 000 entries, 260 KB); the rest
-// of a burst's blocks are freed.
+// Spare blocks a loop keeps for its next posts: 1 024 blocks, about 261 000 entries or
+// 16 MiB, held only after a burst that large; the rest of a burst's blocks are freed.
 constexpr uint32_t kMaxSpareBlocks = 1024;
 
 constexpr uint32_t kPrefetchAhead = 4;
 // Rounds of one dispatch: messages posted while a batch fires are fired in the same
-// dispatch, up to this many batches, without a wake-up through libuv.
-constexpr int kDispatchRounds = 1;
+// dispatch, up to this many batches, without a wake-up through libuv (three system
+// calls each); then libuv's other events have their turn.
+constexpr int kDispatchRounds = 8;
 
 struct Block {
   Message m[kBlockMessages];
@@ -485,9 +486,11 @@ class BlockPool {
 };
 
 // A loop's mutex as the posts and the dispatcher take it: a thread that finds it held
-// tries again in place for a short while before it sleeps in the kernel. The mutex is
-// held for a few dozen instructions at a time, so the wait is nearly always shorter
-// than a sleep and the system call that would end it.
+// tries again in place, up to a hundred times with growing pauses between (at most
+// about 6 000 pauses), before it sleeps in the kernel. The mutex is held for a few
+// dozen instructions at a time, so the wait is nearly always shorter than a sleep and
+// the two system calls (sleep, wake) that it would cost; the sleep remains for a holder
+// that lost its processor.
 class SpinningLock {
  public:
   explicit SpinningLock(std::mutex& m) : m_(m) { lock(); }
@@ -497,12 +500,14 @@ class SpinningLock {
   SpinningLock(const SpinningLock&) = delete;
   SpinningLock& operator=(const SpinningLock&) = delete;
   void lock() {
-    for (int i = 0; i < kSpins; i++) {
+    // Each attempt takes the mutex's line from its holder: the pauses between them grow.
+    for (int i = 0, pauses = 1; i < kSpins; i++) {
       if (m_.try_lock()) {
         owns_ = true;
         return;
       }
-      relax();
+      for (int k = 0; k < pauses; k++) relax();
+      if (pauses < kMaxPauses) pauses *= 2;
     }
     m_.lock();
     owns_ = true;
@@ -511,9 +516,11 @@ class SpinningLock {
     owns_ = false;
     m_.unlock();
   }
+  [[nodiscard]] bool owns() const { return owns_; }
 
  private:
   static constexpr int kSpins = 100;
+  static constexpr int kMaxPauses = 64;
   static void relax() {
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_ia32_pause();
@@ -530,8 +537,10 @@ class Removed {
   Removed() = default;
   Removed(const Removed&) = delete;
   Removed& operator=(const Removed&) = delete;
-  ~Removed() {
+  ~Removed() { release(); }
+  void release() {
     for (CallbackCore* core : cores) core->release();
+    cores.clear();
   }
   void push(CallbackCore* core) {
     if (core) cores.push_back(core);
@@ -786,7 +795,8 @@ class RunLoop::Inl {
   void close_handles();
   void dispatch();
   void fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired, size_t& not_due);
-  bool decide(bool fired);
+  // `now`: the clock read just before the mutex was taken.
+  bool decide(bool fired, int64_t now);
   void drop_queue();
 
   void take_id(uint32_t id, Removed& out);
@@ -1370,15 +1380,15 @@ void RunLoop::Inl::dispatch() {
   RunLoop* loop = host;
   uv_timer_stop(&timer_h);
   size_t fired = 0;
+  // Entries removed while a batch fired and blocks beyond the pool's spares: gathered
+  // under the lock, released while the next batch fires or after the last lock.
+  Removed removed;
+  Block* excess = nullptr;
+  int64_t now = time_monotonic();
+  SpinningLock l(loop->mutex_);
+  if (!accepting) return;  // closing: run is about to return
+  // One lock per round: the lock that ends a batch also takes the next one.
   for (int round = 1;; round++) {
-    Removed removed;  // entries removed while the batch fired, released after the lock
-    struct Excess {
-      Block* blocks = nullptr;
-      ~Excess() { free_blocks(blocks); }
-    } excess;  // freed after the lock
-    int64_t now = time_monotonic();
-    SpinningLock l(loop->mutex_);
-    if (!accepting) return;  // closing: run is about to return
     // The batch: every message queued before this point, in posting order. Messages
     // posted from now on go to `incoming` and wait for a later round.
     if (delayed.empty()) {
@@ -1403,15 +1413,20 @@ void RunLoop::Inl::dispatch() {
     __atomic_store_n(&started, 0, __ATOMIC_RELAXED);
     std::mutex* outside_mutex = outside;
     l.unlock();
+    removed.release();
+    free_blocks(excess);
+    excess = nullptr;
     size_t not_due = 0;
     fire_batch(now, outside_mutex, fired, not_due);
+    int64_t fired_at = now;
+    now = time_monotonic();
     l.lock();
     firing = false;
     // What is not due yet keeps its place ahead of everything posted meanwhile; entries
     // removed after the walk passed them are released after the lock.
     if (not_due) {
       batch.each([&](Message& m) {
-        if (m.is_due(now)) return;  // fired or released by the walk
+        if (m.is_due(fired_at)) return;  // fired or released by the walk
         if (m.live_id() != 0)
           delayed.push(m);
         else
@@ -1419,28 +1434,30 @@ void RunLoop::Inl::dispatch() {
       });
     }
     batch.clear(false);  // every core has been released or moved
-    excess.blocks = pool.take_excess();
+    excess = pool.take_excess();
 
     if (stopping) {
       close_handles();
-      return;
+      break;
     }
     // What was posted meanwhile fires in a new round of this dispatch; after a few
     // rounds the loop lets libuv's other events have their turn.
     if (!incoming.empty() && round < kDispatchRounds) continue;
     wake_pending = false;
-    bool must_wake = decide(fired != 0);
+    bool must_wake = decide(fired != 0, now);
     l.unlock();
     if (must_wake) wake();
-    return;
+    break;
   }
+  if (l.owns()) l.unlock();
+  removed.release();
+  free_blocks(excess);
 }
 
 // Under the mutex, after a dispatch: arms what brings the next one, or ends the run.
 // True when the async handle is to be sent once the mutex is released.
-bool RunLoop::Inl::decide(bool fired) {
+bool RunLoop::Inl::decide(bool fired, int64_t now) {
   RunLoop* loop = host;
-  int64_t now = time_monotonic();
   // The keep-alive time counts from the last activity.
   if (fired) idle_since = 0;
   if (!incoming.empty() || !delayed.empty()) {
