@@ -699,7 +699,9 @@ class Cursor {
 // time) and fires the batch without the lock; removals (cancel, clean keeps) reach the
 // batch's entries by clearing their ids, so firing takes no lock and no atomic
 // read-modify-write per message. A post sends the async handle only when no dispatch is
-// already on its way (`wake_pending`).
+// already on its way (`wake_pending`), and sends it after releasing the mutex. Messages
+// posted while a batch fires are taken by the same lock that ends the batch and fired
+// in further rounds of the same dispatch (up to kDispatchRounds).
 class RunLoop::Inl {
  public:
   explicit Inl(RunLoop* h) : host(h) {}
