@@ -374,8 +374,9 @@ constexpr uint64_t kIdWrap = 4294967295u;  // ids are the counter modulo this
 // entry of a batch being fired is removed by setting its id to 0 (the only field
 // written while the dispatcher reads the batch without the lock); the dispatcher then
 // skips it and releases its core. The dispatcher itself writes nothing into the
-// entries: the lines go back to the posting threads clean.
-struct Message {
+// entries: the lines go back to the posting threads clean. One entry is one cache
+// line, so a post filling the next entry never shares a line with the one being fired.
+struct alignas(64) Message {
   uint32_t id;
   uint32_t group;
   uint64_t time;
@@ -392,19 +393,21 @@ struct Message {
   }
 };
 static_assert(std::is_trivially_copyable<Message>::value, "messages move as plain bytes");
+static_assert(sizeof(Message) == 64, "one entry per cache line");
 
 // Entries are kept in blocks of this many (16 KiB): a post copies its entry into the
 // last block, with no allocation while the loop has spare blocks, and nothing is ever
 // moved when the queue grows.
 constexpr uint32_t kBlockMessages = 255;
-// Spare blocks a loop keeps for its next posts (about 4 000 entries, 260 KB); the rest
-// of a burst's blocks are freed.
+// Spare blocks a loop keeps for its next posts: 1 024 blocks, about 261 000 entries or
+// 16 MiB, held only after a burst that large; the rest of a burst's blocks are freed.
 constexpr uint32_t kMaxSpareBlocks = 1024;
 
 constexpr uint32_t kPrefetchAhead = 4;
 // Rounds of one dispatch: messages posted while a batch fires are fired in the same
-// dispatch, up to this many batches, without a wake-up through libuv.
-constexpr int kDispatchRounds = 1;
+// dispatch, up to this many batches, without a wake-up through libuv (three system
+// calls each); then libuv's other events have their turn.
+constexpr int kDispatchRounds = 8;
 
 struct Block {
   Message m[kBlockMessages];
@@ -482,6 +485,51 @@ class BlockPool {
   uint32_t count = 0;
 };
 
+// A loop's mutex as the posts and the dispatcher take it: a thread that finds it held
+// tries again in place, up to a hundred times with growing pauses between (at most
+// about 6 000 pauses), before it sleeps in the kernel. The mutex is held for a few
+// dozen instructions at a time, so the wait is nearly always shorter than a sleep and
+// the two system calls (sleep, wake) that it would cost; the sleep remains for a holder
+// that lost its processor.
+class SpinningLock {
+ public:
+  explicit SpinningLock(std::mutex& m) : m_(m) { lock(); }
+  ~SpinningLock() {
+    if (owns_) m_.unlock();
+  }
+  SpinningLock(const SpinningLock&) = delete;
+  SpinningLock& operator=(const SpinningLock&) = delete;
+  void lock() {
+    // Each attempt takes the mutex's line from its holder: the pauses between them grow.
+    for (int i = 0, pauses = 1; i < kSpins; i++) {
+      if (m_.try_lock()) {
+        owns_ = true;
+        return;
+      }
+      for (int k = 0; k < pauses; k++) relax();
+      if (pauses < kMaxPauses) pauses *= 2;
+    }
+    m_.lock();
+    owns_ = true;
+  }
+  void unlock() {
+    owns_ = false;
+    m_.unlock();
+  }
+  [[nodiscard]] bool owns() const { return owns_; }
+
+ private:
+  static constexpr int kSpins = 100;
+  static constexpr int kMaxPauses = 64;
+  static void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
+  std::mutex& m_;
+  bool owns_ = false;
+};
+
 // Removed callback cores, released when the list is destroyed (after every lock is
 // dropped).
 class Removed {
@@ -489,8 +537,10 @@ class Removed {
   Removed() = default;
   Removed(const Removed&) = delete;
   Removed& operator=(const Removed&) = delete;
-  ~Removed() {
+  ~Removed() { release(); }
+  void release() {
     for (CallbackCore* core : cores) core->release();
+    cores.clear();
   }
   void push(CallbackCore* core) {
     if (core) cores.push_back(core);
@@ -649,7 +699,9 @@ class Cursor {
 // time) and fires the batch without the lock; removals (cancel, clean keeps) reach the
 // batch's entries by clearing their ids, so firing takes no lock and no atomic
 // read-modify-write per message. A post sends the async handle only when no dispatch is
-// already on its way (`wake_pending`).
+// already on its way (`wake_pending`), and sends it after releasing the mutex. Messages
+// posted while a batch fires are taken by the same lock that ends the batch and fired
+// in further rounds of the same dispatch (up to kDispatchRounds).
 class RunLoop::Inl {
  public:
   explicit Inl(RunLoop* h) : host(h) {}
@@ -673,34 +725,51 @@ class RunLoop::Inl {
   RunLoop* host;
   uv_async_t async_h;
   uv_timer_t timer_h;
-  bool running = false;           // (mutex) run is active
-  bool accepting = false;         // (mutex) the async handle is open: posts send it
-  bool stopping = false;          // (mutex) a stop fired during this run
-  bool destroying = false;        // (mutex) the destructor has begun: posts are refused
-  uint64_t generation = 0;        // (mutex) number of runs; a stop belongs to one run
-  int64_t keep_alive = 0;         // (mutex)
-  int64_t idle_since = 0;         // (mutex)
-  BlockPool pool;                 // (mutex)
-  Messages incoming{&pool};       // (mutex)
-  Messages delayed{&pool};        // (mutex)
-  Messages batch{&pool};          // (owner) filled and emptied under the mutex
-  bool firing = false;            // (mutex) the batch is being fired
-  int64_t batch_now = 0;          // (mutex) the clock the batch is fired against
-  size_t started = 0;             // (owner writes, atomic) batch entries begun to fire
-  bool wake_pending = false;      // (mutex) the async handle was sent since the last take
-  uint32_t keep_count = 0;        // (mutex)
-  uint32_t work_count = 0;        // (mutex)
-  std::mutex* outside = nullptr;  // (mutex) the application's mutex held while firing
-  int32_t closed = 0;             // (owner) close callbacks seen in this run
-  int32_t orphans = 0;            // (owner) works left in libuv's hands by the destructor
+  bool running = false;     // (mutex) run is active
+  bool stopping = false;    // (mutex) a stop fired during this run
+  uint64_t generation = 0;  // (mutex) number of runs; a stop belongs to one run
+  int64_t keep_alive = 0;   // (mutex)
+  int64_t idle_since = 0;   // (mutex)
+  // What every post reads and writes, on cache lines of its own: the dispatcher writes
+  // its own fields below for every message it fires, and a shared line would cost the
+  // posting thread a miss per post.
+  alignas(64) bool accepting = false;  // (mutex) the async handle is open: posts send it
+  bool destroying = false;             // (mutex) the destructor has begun: posts are refused
+  bool wake_pending = false;           // (mutex) the async handle was sent since the last take
+  std::atomic<int32_t> senders{0};     // sends claimed under the mutex and not yet done
+  BlockPool pool;                      // (mutex)
+  Messages incoming{&pool};            // (mutex)
+  Messages delayed{&pool};             // (mutex)
+  // The dispatcher's side.
+  alignas(64) Messages batch{&pool};    // (owner) filled and emptied under the mutex
+  size_t started = 0;                   // (owner writes, atomic) batch entries begun to fire
+  bool firing = false;                  // (mutex) the batch is being fired
+  int64_t batch_now = 0;                // (mutex) the clock the batch is fired against
+  alignas(64) uint32_t keep_count = 0;  // (mutex)
+  uint32_t work_count = 0;              // (mutex)
+  std::mutex* outside = nullptr;        // (mutex) the application's mutex held while firing
+  int32_t closed = 0;                   // (owner) close callbacks seen in this run
+  int32_t orphans = 0;                  // (owner) works left in libuv's hands by the destructor
 
   // Under the mutex: makes the dispatcher run soon. A send that is still on its way
   // (the dispatcher has not taken the queue since) already covers this one.
   void send() {
-    if (accepting && !wake_pending) {
-      wake_pending = true;
-      uv_async_send(&async_h);
-    }
+    if (claim_wake()) wake();
+  }
+  // Under the mutex: the part of `send` that decides. True when the caller must call
+  // `wake`, which it does after releasing the mutex: the send is a system call that
+  // also wakes the owner, and the owner's first step is to take the mutex.
+  bool claim_wake() {
+    if (!accepting || wake_pending) return false;
+    wake_pending = true;
+    senders.fetch_add(1, std::memory_order_relaxed);
+    return true;
+  }
+  // With or without the mutex, after `claim_wake`: sends the async handle. The handle
+  // is not closed while a send is on its way (see `close_handles`).
+  void wake() {
+    uv_async_send(&async_h);
+    senders.fetch_sub(1, std::memory_order_release);
   }
   // Queues `func`, or with `cb` set the core `cb` holds (taken over only when queued).
   uint32_t post(Callback* cb, const InlineCallback& func, uint64_t delay_us, uint32_t group);
@@ -728,7 +797,8 @@ class RunLoop::Inl {
   void close_handles();
   void dispatch();
   void fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired, size_t& not_due);
-  void decide(bool fired);
+  // `now`: the clock read just before the mutex was taken.
+  bool decide(bool fired, int64_t now);
   void drop_queue();
 
   void take_id(uint32_t id, Removed& out);
@@ -956,7 +1026,7 @@ uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t d
     uint64_t now = (uint64_t)time_monotonic();
     time = delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
   }
-  std::unique_lock<std::mutex> l(host->mutex_);
+  SpinningLock l(host->mutex_);
   // The abort is looked at again under the lock: an aborted run drops its queue under
   // this lock after the flag is set, so a message queued after that drop would wait
   // forever (a post_sync caller with it).
@@ -971,7 +1041,9 @@ uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t d
   uint64_t seq;
   uint32_t id = message_id(&seq);
   enqueue(id, group, time, seq, cb ? cb->detach() : nullptr, func);
-  send();
+  bool must_wake = claim_wake();
+  l.unlock();
+  if (must_wake) wake();
   return id;
 }
 
@@ -1211,6 +1283,10 @@ KeepLoop* RunLoop::keep_alive(const String& name, bool clean) {
 // Under the mutex, on the owner thread.
 void RunLoop::Inl::close_handles() {
   accepting = false;
+  // A post that claimed a send before this point may still be sending: libuv must not
+  // see the handle closed (or, on the next run, initialised again) under it. A send is
+  // one system call, done without any lock.
+  while (senders.load(std::memory_order_acquire) != 0) std::this_thread::yield();
   if (!uv_is_closing((uv_handle_t*)&async_h)) uv_close((uv_handle_t*)&async_h, on_close);
   uv_timer_stop(&timer_h);
   if (!uv_is_closing((uv_handle_t*)&timer_h)) uv_close((uv_handle_t*)&timer_h, on_close);
@@ -1306,15 +1382,15 @@ void RunLoop::Inl::dispatch() {
   RunLoop* loop = host;
   uv_timer_stop(&timer_h);
   size_t fired = 0;
+  // Entries removed while a batch fired and blocks beyond the pool's spares: gathered
+  // under the lock, released while the next batch fires or after the last lock.
+  Removed removed;
+  Block* excess = nullptr;
+  int64_t now = time_monotonic();
+  SpinningLock l(loop->mutex_);
+  if (!accepting) return;  // closing: run is about to return
+  // One lock per round: the lock that ends a batch also takes the next one.
   for (int round = 1;; round++) {
-    Removed removed;  // entries removed while the batch fired, released after the lock
-    struct Excess {
-      Block* blocks = nullptr;
-      ~Excess() { free_blocks(blocks); }
-    } excess;  // freed after the lock
-    int64_t now = time_monotonic();
-    std::unique_lock<std::mutex> l(loop->mutex_);
-    if (!accepting) return;  // closing: run is about to return
     // The batch: every message queued before this point, in posting order. Messages
     // posted from now on go to `incoming` and wait for a later round.
     if (delayed.empty()) {
@@ -1339,15 +1415,20 @@ void RunLoop::Inl::dispatch() {
     __atomic_store_n(&started, 0, __ATOMIC_RELAXED);
     std::mutex* outside_mutex = outside;
     l.unlock();
+    removed.release();
+    free_blocks(excess);
+    excess = nullptr;
     size_t not_due = 0;
     fire_batch(now, outside_mutex, fired, not_due);
+    int64_t fired_at = now;
+    now = time_monotonic();
     l.lock();
     firing = false;
     // What is not due yet keeps its place ahead of everything posted meanwhile; entries
     // removed after the walk passed them are released after the lock.
     if (not_due) {
       batch.each([&](Message& m) {
-        if (m.is_due(now)) return;  // fired or released by the walk
+        if (m.is_due(fired_at)) return;  // fired or released by the walk
         if (m.live_id() != 0)
           delayed.push(m);
         else
@@ -1355,25 +1436,30 @@ void RunLoop::Inl::dispatch() {
       });
     }
     batch.clear(false);  // every core has been released or moved
-    excess.blocks = pool.take_excess();
+    excess = pool.take_excess();
 
     if (stopping) {
       close_handles();
-      return;
+      break;
     }
     // What was posted meanwhile fires in a new round of this dispatch; after a few
     // rounds the loop lets libuv's other events have their turn.
     if (!incoming.empty() && round < kDispatchRounds) continue;
     wake_pending = false;
-    decide(fired != 0);
-    return;
+    bool must_wake = decide(fired != 0, now);
+    l.unlock();
+    if (must_wake) wake();
+    break;
   }
+  if (l.owns()) l.unlock();
+  removed.release();
+  free_blocks(excess);
 }
 
 // Under the mutex, after a dispatch: arms what brings the next one, or ends the run.
-void RunLoop::Inl::decide(bool fired) {
+// True when the async handle is to be sent once the mutex is released.
+bool RunLoop::Inl::decide(bool fired, int64_t now) {
   RunLoop* loop = host;
-  int64_t now = time_monotonic();
   // The keep-alive time counts from the last activity.
   if (fired) idle_since = 0;
   if (!incoming.empty() || !delayed.empty()) {
@@ -1386,10 +1472,8 @@ void RunLoop::Inl::decide(bool fired) {
     });
     idle_since = 0;
     uint64_t ms = (uint64_t)(nearest / 1000 + (nearest % 1000 != 0));
-    if (nearest == 0 || ms < 1)
-      send();
-    else
-      uv_timer_start(&timer_h, on_timer, ms, 0);
+    if (nearest == 0 || ms < 1) return claim_wake();
+    uv_timer_start(&timer_h, on_timer, ms, 0);
   } else if (keep_count || work_count) {
     idle_since = 0;  // sleeps until the next post, completion or keep release
   } else if (loop->uv_loop_->active_handles >= 2 || loop->uv_loop_->active_reqs.count > 0) {
@@ -1407,6 +1491,7 @@ void RunLoop::Inl::decide(bool fired) {
     idle_since = now;
     uv_timer_start(&timer_h, on_timer, (uint64_t)(keep_alive / 1000), 0);
   }
+  return false;
 }
 
 namespace {
