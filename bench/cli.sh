@@ -19,16 +19,8 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 RUNS=${RUNS:-7}
 TARGET_MB=${TARGET_MB:-5}
-JSXC=${1:-}
-if [ -z "$JSXC" ]; then
-  JSXC="$ROOT/build-bench/jsxc"
-  if [ ! -x "$JSXC" ]; then
-    cmake -S "$ROOT" -B "$ROOT/build-bench" -DCMAKE_BUILD_TYPE=Release -DNUBRIX_TESTS=OFF >/dev/null
-    cmake --build "$ROOT/build-bench" -j 2 --target jsxc >/dev/null
-  fi
-fi
-JSXC=$(cd "$(dirname "$JSXC")" && pwd)/$(basename "$JSXC")
-[ -x "$JSXC" ] || { echo "no jsxc at $JSXC" >&2; exit 1; }
+. "$ROOT/bench/lib.sh"
+JSXC=$(bench_program "${1:-}" jsxc jsxc)
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/jsxc-bench-XXXXXX")
 if [ "${KEEP:-0}" = 1 ]; then

@@ -20,15 +20,8 @@ SIZE_MB=${SIZE_MB:-1024}
 RUNS=${RUNS:-3}
 BLOCK_KB=${BLOCK_KB:-1024}
 READS=${READS:-4}
-COPY=${1:-}
-if [ -z "$COPY" ]; then
-  COPY="$ROOT/build-bench/examples/async-copy"
-  if [ ! -x "$COPY" ]; then
-    cmake -S "$ROOT" -B "$ROOT/build-bench" -DCMAKE_BUILD_TYPE=Release -DNUBRIX_TESTS=OFF >/dev/null
-    cmake --build "$ROOT/build-bench" -j 2 --target async-copy >/dev/null
-  fi
-fi
-[ -x "$COPY" ] || { echo "no async-copy at $COPY" >&2; exit 1; }
+. "$ROOT/bench/lib.sh"
+COPY=$(bench_program "${1:-}" async-copy examples/async-copy)
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/copy-bench-XXXXXX")
 cleanup() { [ "${KEEP:-0}" = 1 ] || rm -rf "$WORK"; }

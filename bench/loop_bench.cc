@@ -125,38 +125,37 @@ void produce(int producers, const Post& post) {
   for (auto& t : threads) t.join();
 }
 
-void BM_PostLambda(benchmark::State& state) {
-  BenchLoop bl;
-  RunLoop* loop = bl.loop();
+// Batches of fresh lambdas from `state.range(0)` producers; `post(n)` posts one that
+// adds 1 to `n` when it fires.
+template <typename Post>
+void lambda_batches(benchmark::State& state, const Post& post) {
   int producers = (int)state.range(0);
   FiredCount fired;
   std::atomic<int64_t>* n = &fired.n;
   int64_t total = 0;
   for (auto _ : state) {
-    produce(producers, [loop, n] {
-      loop->post([n](SimpleEvent&) { n->fetch_add(1, std::memory_order_relaxed); });
-    });
+    produce(producers, [post, n] { post(n); });
     total += kLambdaBatch / producers * producers;
     while (n->load() < total) std::this_thread::yield();
   }
   state.SetItemsProcessed(total);
+}
+
+void BM_PostLambda(benchmark::State& state) {
+  BenchLoop bl;
+  RunLoop* loop = bl.loop();
+  lambda_batches(state, [loop](std::atomic<int64_t>* n) {
+    loop->post([n](SimpleEvent&) { n->fetch_add(1, std::memory_order_relaxed); });
+  });
 }
 BENCHMARK(BM_PostLambda)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_BareLibuvLambda(benchmark::State& state) {
   BareLoop bl;
   BareLoop* loop = &bl;
-  int producers = (int)state.range(0);
-  FiredCount fired;
-  std::atomic<int64_t>* n = &fired.n;
-  int64_t total = 0;
-  for (auto _ : state) {
-    produce(producers,
-            [loop, n] { loop->post([n] { n->fetch_add(1, std::memory_order_relaxed); }); });
-    total += kLambdaBatch / producers * producers;
-    while (n->load() < total) std::this_thread::yield();
-  }
-  state.SetItemsProcessed(total);
+  lambda_batches(state, [loop](std::atomic<int64_t>* n) {
+    loop->post([n] { n->fetch_add(1, std::memory_order_relaxed); });
+  });
 }
 BENCHMARK(BM_BareLibuvLambda)->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime();
 

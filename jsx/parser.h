@@ -72,11 +72,10 @@ class Parser : public Object {
     push_to(out, text);
   }
   void write(Text entry) {
-    // Table texts live as long as the process: the main output refers to them.
-    if (direct()) {
-      push_main_run(texts[entry], false);
-    } else {
+    if (capturing) {
       write(texts[entry]);
+    } else {
+      write_out_only(entry);
     }
   }
   // A sequence of table entries and strings, written one after the other; the comment
@@ -91,10 +90,11 @@ class Parser : public Object {
   // Writes to `out` only, never to the capture (used to close and reopen the comment
   // around a captured markup comment).
   void write_out_only(Text entry) {
+    // Table texts live as long as the process: the main output refers to them.
     if (out == &main_output) {
       push_main_run(texts[entry], false);
     } else {
-      out->push(texts[entry]);
+      push_to(out, texts[entry]);
     }
   }
   // Writes the current token's own source text, which for punctuators and operators
@@ -167,10 +167,8 @@ class Parser : public Object {
   void push_moved_to(BasicStringBuilder* b, String16& s) {
     if (b == &main_output) {
       if (s.is_empty()) return;
-      flush_pending();
-      count_lines(s);
-      add_run(s.data(), s.length());
-      main_output.push_move(s);
+      push_main_run(s, false);
+      main_output.push_move(s);  // holds the text the run refers to
     } else {
       note_side_lines(s);
       b->push_move(s);
@@ -181,9 +179,13 @@ class Parser : public Object {
   // written, after the element's children: until then the element's later tokens
   // stand lines early, and the element restores the check when it writes the side text.
   void note_side_lines(const String16& s) {
+#if NUBRIX_CHECKS
     for (uint32_t i = 0; i < s.length() && !lines_reordered; i++) {
       lines_reordered = is_line_break_unit(s[i]);
     }
+#else
+    (void)s;
+#endif
   }
 
   // The line invariant: when a token reaches the main output, the output holds exactly

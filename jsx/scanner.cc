@@ -131,11 +131,13 @@ uint32_t find_line_end(const uint16_t* s, uint32_t p, uint32_t n) {
 }
 
 #if NUBRIX_SSE2
-// Set bits of a mask; line feeds are rare, so the loop usually does nothing.
-inline uint32_t count_bits(unsigned m) {
+// The units marked in a byte mask of eight units (two bits a unit) below the unit at
+// byte `at` (16: all of them); line feeds are rare, so the loop usually does nothing.
+inline uint32_t units_below(unsigned mask, unsigned at = 16) {
+  if (at < 16) mask &= (1u << at) - 1;
   uint32_t n = 0;
-  for (; m; m &= m - 1) n++;
-  return n;
+  for (; mask; mask &= mask - 1) n++;
+  return n / 2;
 }
 #endif
 
@@ -159,10 +161,10 @@ uint32_t find_comment_end(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& l
         _mm_or_si128(_mm_cmpeq_epi16(v, lf), _mm_cmpeq_epi16(_mm_or_si128(v, one), ps)));
     if (m) {
       unsigned at = (unsigned)__builtin_ctz(m);
-      line_feeds += count_bits(f & ((1u << at) - 1)) / 2;
+      line_feeds += units_below(f, at);
       return p + at / 2;
     }
-    line_feeds += count_bits(f) / 2;
+    line_feeds += units_below(f);
     p += 8;
   }
 #endif
@@ -182,30 +184,34 @@ uint32_t find_comment_end(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& l
 // n); the line feeds passed are added to `line_feeds`. Most runs are one space, taken
 // before the block search; indentation is taken eight units at a time.
 uint32_t find_blank_end(const uint16_t* s, uint32_t p, uint32_t n, uint32_t& line_feeds) {
-  while (p < n && (s[p] == ' ' || s[p] == '\t' || s[p] == '\n')) {
+  auto blank = [](uint16_t u) { return u == ' ' || u == '\t' || u == '\n'; };
+  if (p < n && blank(s[p])) {
     line_feeds += s[p] == '\n';
     p++;
     if (p < n && s[p] > ' ') return p;
+  }
 #if NUBRIX_SSE2
-    if (p + 8 > n) continue;
-    const __m128i space = _mm_set1_epi16(' ');
-    const __m128i tab = _mm_set1_epi16('\t');
-    const __m128i lf = _mm_set1_epi16('\n');
-    while (p + 8 <= n) {
-      __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
-      __m128i is_lf = _mm_cmpeq_epi16(v, lf);
-      unsigned f = (unsigned)_mm_movemask_epi8(is_lf);
-      unsigned m = (unsigned)_mm_movemask_epi8(
-          _mm_or_si128(is_lf, _mm_or_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(v, tab))));
-      if (m != 0xFFFF) {
-        unsigned at = (unsigned)__builtin_ctz(~m);
-        line_feeds += count_bits(f & ((1u << at) - 1)) / 2;
-        return p + at / 2;
-      }
-      line_feeds += count_bits(f) / 2;
-      p += 8;
+  const __m128i space = _mm_set1_epi16(' ');
+  const __m128i tab = _mm_set1_epi16('\t');
+  const __m128i lf = _mm_set1_epi16('\n');
+  while (p + 8 <= n) {
+    __m128i v = _mm_loadu_si128((const __m128i*)(s + p));
+    __m128i is_lf = _mm_cmpeq_epi16(v, lf);
+    unsigned f = (unsigned)_mm_movemask_epi8(is_lf);
+    unsigned m = (unsigned)_mm_movemask_epi8(
+        _mm_or_si128(is_lf, _mm_or_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(v, tab))));
+    if (m != 0xFFFF) {
+      unsigned at = (unsigned)__builtin_ctz(~m);
+      line_feeds += units_below(f, at);
+      return p + at / 2;
     }
+    line_feeds += units_below(f);
+    p += 8;
+  }
 #endif
+  while (p < n && blank(s[p])) {
+    line_feeds += s[p] == '\n';
+    p++;
   }
   return p;
 }

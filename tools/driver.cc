@@ -134,15 +134,15 @@ String source_map_link(SourceMapMode mode, const String& map_name, const String&
   return String("//# sourceMappingURL=") + map_name + String(".map\n");
 }
 
-bool compile_source(const String& path, const String16& source, bool is_jsx, bool clean_comment,
-                    Buffer& out, String& message, String* detail, SourceMapBuilder* map) {
-  // Same result as encoding transform_jsx/transform_js's joined text, without the
-  // joined copy.
-  Parser parser(source, path, is_jsx, clean_comment);
-  parser.set_source_map(map);
+namespace {
+
+// Runs `body` (the transform, and whatever reads its output); on a syntax error
+// `message` holds its message and `detail`, when given, the report for a person.
+template <typename F>
+bool run_reporting(Parser& parser, const String& path, const String16& source, String& message,
+                   String* detail, const F& body) {
   try {
-    parser.transform();
-    out = parser.output_utf8();
+    body();
   } catch (const Error& e) {
     message = e.message();
     if (detail)
@@ -151,6 +151,33 @@ bool compile_source(const String& path, const String16& source, bool is_jsx, boo
     return false;
   }
   return true;
+}
+
+// A failed compile of the command line: the message on standard output is the one
+// tools parse; standard error shows the place.
+int report_failure(const String& message, const String& detail) {
+  log(message);
+  fputs(detail.c_str(), stderr);
+  return 1;
+}
+
+int report_write_failure(const String& path, const Error& e) {
+  log("Cannot write %s: %s", path.c_str(), e.message().c_str());
+  return 1;
+}
+
+}  // namespace
+
+bool compile_source(const String& path, const String16& source, bool is_jsx, bool clean_comment,
+                    Buffer& out, String& message, String* detail, SourceMapBuilder* map) {
+  // Same result as encoding transform_jsx/transform_js's joined text, without the
+  // joined copy.
+  Parser parser(source, path, is_jsx, clean_comment);
+  parser.set_source_map(map);
+  return run_reporting(parser, path, source, message, detail, [&] {
+    parser.transform();
+    out = parser.output_utf8();
+  });
 }
 
 namespace {
@@ -194,17 +221,9 @@ int compile_to_file(const String& path, const String16& source, bool is_jsx, boo
                     const String& output_path) {
   ParserAtExit held{new Parser(source, path, is_jsx, clean_comment)};
   Parser& parser = *held.parser;
-  try {
-    parser.transform();
-  } catch (const Error& e) {
-    // The message on standard output is the one tools parse; standard error shows the
-    // place.
-    String message = e.message();
-    log(message);
-    String detail = describe_error(path, source, message, parser.error_start(), parser.error_hint(),
-                                   use_colour());
-    fputs(detail.c_str(), stderr);
-    return 1;
+  String message, detail;
+  if (!run_reporting(parser, path, source, message, &detail, [&] { parser.transform(); })) {
+    return report_failure(message, detail);
   }
   try {
     ArrayBuffer<const uint16_t*> pieces;
@@ -214,8 +233,7 @@ int compile_to_file(const String& path, const String16& source, bool is_jsx, boo
     EncodedOutput output(encoder);
     FileHelper::write_file_safe_sync(output_path, output);
   } catch (const Error& e) {
-    log("Cannot write %s: %s", output_path.c_str(), e.message().c_str());
-    return 1;
+    return report_write_failure(output_path, e);
   }
   return 0;
 }
@@ -297,20 +315,29 @@ struct DriverOptions {
 // The words after SRC and OUT, in any order.
 bool parse_options(int argc, char** argv, DriverOptions& options) {
   for (int i = 3; i < argc; i++) {
-    if (strcmp(argv[i], "--clean-comment") == 0) {
-      options.clean_comment = true;
-    } else if (strcmp(argv[i], "--jsx") == 0) {
-      options.jsx = true;
-    } else if (strcmp(argv[i], "--sourcemap") == 0) {
-      options.source_map = SourceMapMode::kFile;
-    } else if (strcmp(argv[i], "--sourcemap=inline") == 0) {
-      options.source_map = SourceMapMode::kInline;
-    } else {
-      return false;
-    }
+    if (parse_shared_option(argv[i], options.clean_comment, options.source_map)) continue;
+    if (strcmp(argv[i], "--jsx") != 0) return false;
+    options.jsx = true;
   }
   return true;
 }
+
+}  // namespace
+
+bool parse_shared_option(const char* word, bool& clean_comment, SourceMapMode& source_map) {
+  if (strcmp(word, "--clean-comment") == 0) {
+    clean_comment = true;
+  } else if (strcmp(word, "--sourcemap") == 0) {
+    source_map = SourceMapMode::kFile;
+  } else if (strcmp(word, "--sourcemap=inline") == 0) {
+    source_map = SourceMapMode::kInline;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+namespace {
 
 bool read_standard_input(Buffer& bytes, String& message) {
   for (;;) {
@@ -422,11 +449,7 @@ int run_driver(int argc, char** argv) {
   SourceMapBuilder* mapping = options.source_map == SourceMapMode::kNone ? nullptr : &map;
   if (!compile_source(name, source, is_jsx, options.clean_comment, out, message, &detail,
                       mapping)) {
-    // The message on standard output is the one tools parse; standard error shows
-    // the place.
-    log(message);
-    fputs(detail.c_str(), stderr);
-    return 1;
+    return report_failure(message, detail);
   }
   String map_text;
   if (mapping) {
@@ -446,15 +469,13 @@ int run_driver(int argc, char** argv) {
     try {
       FileHelper::write_file_safe_sync(map_path, map_text.data(), map_text.length());
     } catch (const Error& e) {
-      log("Cannot write %s: %s", map_path.c_str(), e.message().c_str());
-      return 1;
+      return report_write_failure(map_path, e);
     }
   }
   try {
     FileHelper::write_file_safe_sync(output_path, out.data(), out.length());
   } catch (const Error& e) {
-    log("Cannot write %s: %s", output_path.c_str(), e.message().c_str());
-    return 1;
+    return report_write_failure(output_path, e);
   }
   return 0;
 }

@@ -23,6 +23,9 @@ bool compile_source(const String& path, const String16& source, bool is_jsx, boo
                     SourceMapBuilder* map = nullptr);
 
 enum class SourceMapMode { kNone, kFile, kInline };
+// The options a one-file and a folder build share (--clean-comment, --sourcemap,
+// --sourcemap=inline): true when `word` is one of them, which is then set.
+bool parse_shared_option(const char* word, bool& clean_comment, SourceMapMode& source_map);
 // How a source map names its source: the path of SRC relative to the folder of OUT
 // (where OUT.map lies), with "/" between the pieces.
 String source_name_for_map(const String& source_path, const String& output_path);

@@ -404,18 +404,12 @@ void schedule_progress(BuildRun* run, uint64_t delay) {
 
 bool parse_project_options(int argc, char** argv, ProjectOptions& options, String& message) {
   for (int i = 3; i < argc; i++) {
-    if (strcmp(argv[i], "--clean-comment") == 0) {
-      options.clean_comment = true;
-    } else if (strcmp(argv[i], "--watch") == 0) {
-      options.watch = true;
-    } else if (strcmp(argv[i], "--sourcemap") == 0) {
-      options.source_map = SourceMapMode::kFile;
-    } else if (strcmp(argv[i], "--sourcemap=inline") == 0) {
-      options.source_map = SourceMapMode::kInline;
-    } else {
+    if (parse_shared_option(argv[i], options.clean_comment, options.source_map)) continue;
+    if (strcmp(argv[i], "--watch") != 0) {
       message = String::format("Bad argument. unknown option %s", argv[i]);
       return false;
     }
+    options.watch = true;
   }
   return true;
 }

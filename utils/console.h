@@ -50,6 +50,15 @@ void log(const Error& error);
 // unknown exception. For code that runs below C frames (libuv's), where nothing could
 // catch it.
 void log_current_exception();
+// Calls `f`; an exception it throws is logged (log_current_exception), not passed on.
+template <typename F>
+void call_logging_exceptions(const F& f) {
+  try {
+    f();
+  } catch (...) {
+    log_current_exception();
+  }
+}
 void warn(const String& text);
 void error(const String& text);
 void print(const String& text);

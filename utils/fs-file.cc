@@ -290,23 +290,16 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
   uint32_t cancelled_ = 0;      // writes dropped by a close and not reported yet
 
  private:
+  // Delegate methods are called from libuv's completions (and from the handle's
+  // release), where an exception could only end the process: each call logs what it
+  // throws (call_logging_exceptions) and the request is finished as usual.
+  //
   // Reports the writes dropped by closes, one on_error with UV_ECANCELED each.
   void cancelled_message(SimpleEvent&) { report_cancelled(); }
-  // Delegate methods run from libuv's completions (and from the handle's release),
-  // where an exception could only end the process: it is logged, and the request is
-  // finished as usual.
-  template <typename F>
-  static void to_delegate(const F& call) {
-    try {
-      call();
-    } catch (...) {
-      log_current_exception();
-    }
-  }
   void report_cancelled() {
     while (cancelled_ > 0) {
       cancelled_--;
-      to_delegate([&] { delegate_->on_error(host_, request_error(UV_ECANCELED)); });
+      call_logging_exceptions([&] { delegate_->on_error(host_, request_error(UV_ECANCELED)); });
     }
   }
 
@@ -336,10 +329,10 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     int r = req->result < 0 ? (int)req->result : lift_descriptor((int)req->result);
     inl->opening_ = false;
     if (r < 0) {
-      to_delegate([&] { inl->delegate_->on_error(inl->host_, request_error(r)); });
+      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error(r)); });
     } else if (inl->fd_ != 0) {
       close_sync(r);
-      to_delegate([&] {
+      call_logging_exceptions([&] {
         inl->delegate_->on_error(inl->host_, Error(ERR_FILE_ALREADY_OPEN, "file already open"));
       });
     } else if (!inl->host_) {
@@ -348,7 +341,7 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
       inl->channels_.push(FileChannel{r, 0, false});
       inl->current_ = &*inl->channels_.last();
       inl->fd_ = r;
-      to_delegate([&] { inl->delegate_->on_open(inl->host_); });
+      call_logging_exceptions([&] { inl->delegate_->on_open(inl->host_); });
     }
     w->release();  // may end the state
   }
@@ -371,9 +364,9 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     int r = (int)req->result;
     inl->closed(w->channel_);
     if (r != 0)
-      to_delegate([&] { inl->delegate_->on_error(inl->host_, request_error(r)); });
+      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error(r)); });
     else
-      to_delegate([&] { inl->delegate_->on_close(inl->host_); });
+      call_logging_exceptions([&] { inl->delegate_->on_close(inl->host_); });
     w->release();
   }
 
@@ -424,7 +417,7 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     int64_t r = req->result;
     inl->request_done(w->channel_);
     if (r < 0) {
-      to_delegate([&] { inl->delegate_->on_error(inl->host_, request_error((int)r)); });
+      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error((int)r)); });
     } else {
       Buffer& b = w->data_.buffer;
       if ((uint64_t)r < b.length()) {
@@ -433,7 +426,7 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
         else
           b.pop(b.length() - (uint32_t)r);
       }
-      to_delegate([&] { inl->delegate_->on_read(inl->host_, b, w->data_.mark); });
+      call_logging_exceptions([&] { inl->delegate_->on_read(inl->host_, b, w->data_.mark); });
     }
     w->release();
   }
@@ -447,9 +440,10 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     inl->request_done(w->channel_);
     inl->start_writes();
     if (r < 0)
-      to_delegate([&] { inl->delegate_->on_error(inl->host_, request_error((int)r)); });
+      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error((int)r)); });
     else
-      to_delegate([&] { inl->delegate_->on_write(inl->host_, w->data_.buffer, w->data_.mark); });
+      call_logging_exceptions(
+          [&] { inl->delegate_->on_write(inl->host_, w->data_.buffer, w->data_.mark); });
     w->release();
   }
 };

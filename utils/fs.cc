@@ -57,6 +57,12 @@ class Fd {
     }
   }
   [[nodiscard]] int get() const { return fd_; }
+  // Hands the descriptor over, unclosed.
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now and returns the result of the close.
   int close() {
     int fd = fd_;
@@ -371,11 +377,12 @@ int64_t FileHelper::write_sync(int fd, const void* src, uint32_t size, int64_t o
 
 // ---- whole files ------------------------------------------------------------
 
-Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_size) {
-  if (max_size < 0 || max_size > kMaxFileSize) max_size = kMaxFileSize;
-  uint64_t want = size < 0 ? UINT64_MAX : (uint64_t)size;
-  uint64_t limit = (uint64_t)max_size;
+namespace {
 
+// Opens a file to be read whole: a folder throws EISDIR, and a regular file larger
+// than `limit` throws EFBIG before anything is read. `hint` receives the size of a
+// regular file, 0 for others (pipes, /proc files).
+int open_whole_file(const String& path, uint64_t limit, uint64_t* hint) {
   int fd = open_fd(sys(path), FOPEN_R, (int)default_file_mode());
   if (fd < 0) throw_uv_error(fd, path.c_str());
   Fd file(fd);
@@ -384,8 +391,21 @@ Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_
   if (r < 0) throw_uv_error(r, path.c_str());
   if (S_ISDIR(st.st_mode)) throw_uv_error(UV_EISDIR, path.c_str());
   // The size of a regular file is a hint: it may grow or shrink while being read.
-  uint64_t hint = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
-  if (size < 0 && hint > limit) throw_uv_error(UV_EFBIG, path.c_str());
+  *hint = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
+  if (*hint > limit) throw_uv_error(UV_EFBIG, path.c_str());
+  return file.release();
+}
+
+}  // namespace
+
+Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_size) {
+  if (max_size < 0 || max_size > kMaxFileSize) max_size = kMaxFileSize;
+  uint64_t want = size < 0 ? UINT64_MAX : (uint64_t)size;
+  uint64_t limit = (uint64_t)max_size;
+
+  uint64_t hint;
+  Fd file(open_whole_file(path, size < 0 ? limit : UINT64_MAX, &hint));
+  int fd = file.get();
 
   Block block;
   uint64_t len = 0;
@@ -421,7 +441,7 @@ Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_
     len += (uint64_t)n;
   }
 
-  r = file.close();
+  int r = file.close();
   if (r < 0) throw_uv_error(r);
   if (len == 0) return Buffer();
   if (block.room > len) block.grow(len);  // give back what a shrunken file left over
@@ -435,15 +455,9 @@ Buffer FileHelper::read_file_sync(const String& path, int64_t size, int64_t max_
 String16 FileHelper::read_utf8_file_sync(const String& path, int64_t max_size) {
   if (max_size < 0 || max_size > kMaxFileSize) max_size = kMaxFileSize;
   uint64_t limit = (uint64_t)max_size;
-  int fd = open_fd(sys(path), FOPEN_R, (int)default_file_mode());
-  if (fd < 0) throw_uv_error(fd, path.c_str());
-  Fd file(fd);
-  uv_stat_t st;
-  int r = fstat_fd(fd, &st);
-  if (r < 0) throw_uv_error(r, path.c_str());
-  if (S_ISDIR(st.st_mode)) throw_uv_error(UV_EISDIR, path.c_str());
-  uint64_t hint = S_ISREG(st.st_mode) ? (uint64_t)st.st_size : 0;
-  if (hint > limit) throw_uv_error(UV_EFBIG, path.c_str());
+  uint64_t hint;
+  Fd file(open_whole_file(path, limit, &hint));
+  int fd = file.get();
 
   // A block small enough to stay in the cache; the bytes of a sequence cut at its end
   // move to its front for the next read.
@@ -464,7 +478,7 @@ String16 FileHelper::read_utf8_file_sync(const String& path, int64_t max_size) {
     if (held) memmove(bytes, bytes + taken, held);
     if (n == 0) break;
   }
-  r = file.close();
+  int r = file.close();
   if (r < 0) throw_uv_error(r);
   return String16(decoder.finish());
 }

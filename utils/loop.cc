@@ -824,23 +824,10 @@ struct RunLoop::Work {
 
 namespace {
 
-template <typename F>
-void guarded(const F& call) {
-  try {
-    call();
-  } catch (const Error& e) {
-    // Nothing above the dispatcher could catch it (libuv's C frames): the exception is
-    // logged and the loop goes on with its next message.
-    log(e);
-  } catch (const std::exception& e) {
-    log(Error(ERR_UNKNOWN, String(e.what())));
-  } catch (...) {
-    log(Error());
-  }
-}
-
+// Messages, done callbacks and pool jobs run below libuv's C frames, where nothing could
+// catch an exception: it is logged and the loop goes on with its next message.
 void fire(const Callback& cb, Object* data) {
-  guarded([&] { sync_callback(cb, nullptr, data); });
+  call_logging_exceptions([&] { sync_callback(cb, nullptr, data); });
 }
 
 // Holds the loop's outside mutex, if one is set, for one firing.
@@ -1364,7 +1351,7 @@ void RunLoop::Inl::fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fi
       }
       {
         OutsideLock o(outside_mutex);
-        guarded([&] {
+        call_logging_exceptions([&] {
           SimpleEvent evt = {nullptr, host, 0};
           if (m->core)
             m->core->call(evt);
