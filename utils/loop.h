@@ -61,6 +61,34 @@ struct Compare<std::thread::id> {
 class RunLoop;
 class KeepLoop;
 
+// The mutex of a run loop. Posts and the dispatcher hold it for a few dozen
+// instructions at a time, so a taker that finds it held waits in place for a while
+// before it sleeps in the kernel (a sleep and its wake cost two system calls). Taking
+// and releasing a free one is one atomic instruction each, inline. The state is 0
+// free, 1 held, 2 held with a sleeper to wake.
+class LoopMutex {
+ public:
+  LoopMutex() = default;
+  LoopMutex(const LoopMutex&) = delete;
+  LoopMutex& operator=(const LoopMutex&) = delete;
+  void lock() {
+    int free = 0;
+    if (!state_.compare_exchange_strong(free, 1, std::memory_order_acquire)) lock_held();
+  }
+  bool try_lock() {
+    int free = 0;
+    return state_.compare_exchange_strong(free, 1, std::memory_order_acquire);
+  }
+  void unlock() {
+    if (state_.exchange(0, std::memory_order_release) == 2) wake_sleeper();
+  }
+
+ private:
+  void lock_held();
+  void wake_sleeper();
+  std::atomic<int> state_{0};
+};
+
 // The start-up of the asynchronous runtime, in this order: the default file mode,
 // the task registry, the thread support (exit handler, thread map, global mutex,
 // waiter list, thread-specific-data key), the main thread id. It runs once, before
@@ -255,7 +283,7 @@ class RunLoop : public Object, public PostMessage {
 
   List<Work*> works_;
   List<KeepLoop*> keeps_;
-  mutable std::mutex mutex_;
+  mutable LoopMutex mutex_;
   Thread* thread_;
   std::thread::id thread_id_;
   uv_loop_t* uv_loop_;
