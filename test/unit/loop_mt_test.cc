@@ -98,6 +98,37 @@ TEST(RunLoop, TwoProducersKeepTheirOrder) {
   keep->release();
 }
 
+// The loop's mutex excludes, and a holder that keeps it long (past the takers' spin)
+// sends them to sleep: each must be woken when it is free, none left asleep.
+TEST(LoopMutex, ExcludesAndWakesEverySleeper) {
+  constexpr int kTakers = 4, kEach = 20000;
+  LoopMutex m;
+  int64_t inside = 0;  // plain: guarded by the mutex alone
+  std::atomic<int> done{0};
+  for (int round = 0; round < 3; round++) {
+    m.lock();
+    std::vector<std::thread> takers;
+    for (int t = 0; t < kTakers; t++) {
+      takers.emplace_back([&] {
+        for (int i = 0; i < kEach; i++) {
+          std::lock_guard<LoopMutex> l(m);
+          inside++;
+        }
+        done++;
+      });
+    }
+    std::this_thread::sleep_for(milliseconds(30));  // every taker is asleep by now
+    inside++;
+    m.unlock();
+    EXPECT_TRUE(wait_until([&] { return done.load() == kTakers * (round + 1); }));
+    for (auto& t : takers) t.join();
+  }
+  EXPECT_EQ(inside, 3 * (kTakers * kEach + 1));
+  EXPECT_TRUE(m.try_lock());
+  EXPECT_FALSE(m.try_lock());
+  m.unlock();
+}
+
 TEST(RunLoop, DelayedMessageDoesNotBlockAndKeepsItsPlace) {
   LoopThread lt;
   RunLoop* loop = lt.loop();
