@@ -369,6 +369,13 @@ void Thread::Inl::del_run_loop(Thread* t, RunLoop* loop) {
 
 namespace {
 
+// The monotonic clock in nanoseconds, for waits shorter than the loop's microseconds.
+inline int64_t clock_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
+
 // A pause between two looks at a held lock.
 inline void relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -442,14 +449,14 @@ constexpr uint32_t kPrefetchAhead = 4;
 // calls each); then libuv's other events have their turn.
 constexpr int kDispatchRounds = 8;
 // Gathering between rounds: when posts came while a batch fired (a stream of posts),
-// the dispatcher waits until kGatherBatch are queued, for at most kGatherUs
-// microseconds, and less when no post came for kGatherQuietUs. Taking the queue costs
+// the dispatcher waits until kGatherBatch are queued, for at most kGatherNs
+// nanoseconds, and less when no post came for kGatherQuietNs. Taking the queue costs
 // the posting threads the lines the dispatcher touches (the mutex, the queue's fields):
 // taken in small bites while they post flat out, it slows them down more than the
 // dispatcher gains. A message posted alone never waits for this.
 constexpr uint32_t kGatherBatch = 512;
-constexpr int64_t kGatherUs = 12;
-constexpr int64_t kGatherQuietUs = 2;
+constexpr int64_t kGatherNs = 12000;
+constexpr int64_t kGatherQuietNs = 1000;
 
 struct Block {
   Message m[kBlockMessages];
@@ -803,7 +810,7 @@ class RunLoop::Inl {
   void queue_stop();
   void close_handles();
   void dispatch();
-  int64_t gather(int64_t now);
+  int64_t gather();
   void fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired, size_t& not_due);
   // `now`: the clock read just before the mutex was taken.
   bool decide(bool fired, int64_t now);
@@ -1418,8 +1425,7 @@ void RunLoop::Inl::dispatch() {
     fire_batch(now, outside_mutex, fired, not_due);
     int64_t fired_at = now;
     now = time_monotonic();
-    if (round < kDispatchRounds && posted.load(std::memory_order_relaxed) != taken)
-      now = gather(now);
+    if (round < kDispatchRounds && posted.load(std::memory_order_relaxed) != taken) now = gather();
     l.lock();
     firing = false;
     // What is not due yet keeps its place ahead of everything posted meanwhile; entries
@@ -1456,22 +1462,23 @@ void RunLoop::Inl::dispatch() {
 
 // Without the lock, between two rounds of a stream of posts: waits for a batch worth
 // taking (see kGatherBatch), reading only the count of posts. Returns the clock.
-int64_t RunLoop::Inl::gather(int64_t now) {
-  int64_t until = now + kGatherUs, quiet_since = now;
+int64_t RunLoop::Inl::gather() {
+  int64_t start = clock_ns(), quiet_since = start;
   uint32_t seen = taken;
   for (;;) {
     for (int k = 0; k < 32; k++) relax();
     uint32_t p = posted.load(std::memory_order_relaxed);
-    if (p - taken >= kGatherBatch) return now;
-    now = time_monotonic();
+    if (p - taken >= kGatherBatch) break;
+    int64_t t = clock_ns();
     if (p != seen) {
       seen = p;
-      quiet_since = now;
-    } else if (now - quiet_since >= kGatherQuietUs) {
-      return now;
+      quiet_since = t;
+    } else if (t - quiet_since >= kGatherQuietNs) {
+      break;
     }
-    if (now >= until) return now;
+    if (t - start >= kGatherNs) break;
   }
+  return time_monotonic();
 }
 
 // Under the mutex, after a dispatch: arms what brings the next one, or ends the run.
