@@ -713,7 +713,8 @@ class Cursor {
 // read-modify-write per message. A post sends the async handle only when no dispatch is
 // already on its way (`wake_pending`), and sends it after releasing the mutex. Messages
 // posted while a batch fires are taken by the same lock that ends the batch and fired
-// in further rounds of the same dispatch (up to kDispatchRounds).
+// in further rounds of the same dispatch (up to kDispatchRounds); while posts stream
+// in, the dispatcher first lets a batch gather (see kGatherBatch).
 class RunLoop::Inl {
  public:
   explicit Inl(RunLoop* h) : host(h) {}
