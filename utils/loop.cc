@@ -647,6 +647,7 @@ class Messages {
   void add_block() {
     Block* b = pool ? pool->get() : nullptr;
     if (!b) b = new_block();
+    for (uint32_t i = 0; i < kPrefetchAhead; i++) __builtin_prefetch(&b->m[i], 1);
     if (tail) tail->size = tail_used;
     tail_used = 0;
     if (tail)
@@ -733,6 +734,7 @@ class RunLoop::Inl {
     m.seq = seq;
     m.core = core;
     m.func = func;
+    posted.store(posted.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
 
   RunLoop* host;
@@ -788,6 +790,8 @@ class RunLoop::Inl {
   }
   // Queues `func`, or with `cb` set the core `cb` holds (taken over only when queued).
   uint32_t post(Callback* cb, const InlineCallback& func, uint64_t delay_us, uint32_t group);
+  static uint64_t due_time(uint64_t delay_us);
+  [[gnu::noinline, gnu::cold]] bool add_spare_block();
   // Under the mutex: a new message id and its counter value (`seq`).
   uint32_t message_id(uint64_t* seq) {
     uint64_t v = iid();
@@ -1020,32 +1024,41 @@ uint32_t RunLoop::Inl::message_id_after_wrap(uint64_t v, uint64_t* seq) {
   }
 }
 
+// The monotonic time `delay_us` from now. An end past the clock's range is never due
+// (it must not wrap to the past).
+uint64_t RunLoop::Inl::due_time(uint64_t delay_us) {
+  uint64_t now = (uint64_t)time_monotonic();
+  return delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
+}
+
+// Under the mutex, with the last block of `incoming` full and no spare: makes a block
+// with the mutex released. False when the post must be refused after all.
+bool RunLoop::Inl::add_spare_block() {
+  host->mutex_.unlock();
+  Block* b = new_block();
+  host->mutex_.lock();
+  pool.put(b, false);
+  return !destroying && !host->thread_->is_abort();
+}
+
 uint32_t RunLoop::Inl::post(Callback* cb, const InlineCallback& func, uint64_t delay_us,
                             uint32_t group) {
-  if (host->thread_->is_abort()) return 0;
-  uint64_t time = 0;
-  if (delay_us) {
-    // An end past the clock's range is never due (it must not wrap to the past).
-    uint64_t now = (uint64_t)time_monotonic();
-    time = delay_us >= (uint64_t)INT64_MAX - now ? (uint64_t)INT64_MAX : now + delay_us;
-  }
-  std::unique_lock<LoopMutex> l(host->mutex_);
-  // The abort is looked at again under the lock: an aborted run drops its queue under
-  // this lock after the flag is set, so a message queued after that drop would wait
-  // forever (a post_sync caller with it).
-  if (destroying || host->thread_->is_abort()) return 0;  // the caller releases `cb`
-  if (incoming.full() && pool.empty()) {
-    l.unlock();
-    Block* b = new_block();
-    l.lock();
-    pool.put(b, false);
-    if (destroying || host->thread_->is_abort()) return 0;
+  uint64_t time = delay_us ? due_time(delay_us) : 0;
+  LoopMutex& mutex = host->mutex_;
+  mutex.lock();
+  // The abort is looked at under the lock: an aborted run drops its queue under this
+  // lock after the flag is set, so a message queued after that drop would wait forever
+  // (a post_sync caller with it).
+  if (destroying || host->thread_->is_abort() ||
+      (incoming.full() && pool.empty() && !add_spare_block())) {
+    mutex.unlock();
+    return 0;  // the caller releases `cb`
   }
   uint64_t seq;
   uint32_t id = message_id(&seq);
   enqueue(id, group, time, seq, cb ? cb->detach() : nullptr, func);
   bool must_wake = claim_wake();
-  l.unlock();
+  mutex.unlock();
   if (must_wake) wake();
   return id;
 }
