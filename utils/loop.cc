@@ -385,23 +385,36 @@ inline void relax() {
 
 }  // namespace
 
+// The longest sleep of a taker of a held LoopMutex. A release that missed the sleeper
+// costs it at most this; a holder that keeps the mutex longer costs one wake-up of each
+// sleeper per period.
+constexpr long kMaxSleepNs = 1000000;
+
 // The holder is nearly always on another processor and done within a few dozen
 // instructions: the lock is watched (read, not written: every attempt to take it would
 // take its line from the holder) with growing pauses, up to about 6 000 pauses in all,
-// before the taker marks it and sleeps in the kernel. The sleep remains for a holder
-// that lost its processor.
+// before the taker counts itself a sleeper and sleeps in the kernel, which goes to
+// sleep only while the mutex is still held. The sleep remains for a holder that lost
+// its processor.
 void LoopMutex::lock_held() {
   for (int i = 0, pauses = 1; i < 100; i++) {
     for (int k = 0; k < pauses; k++) relax();
     if (pauses < 64) pauses *= 2;
-    if (state_.load(std::memory_order_relaxed) == 0 && try_lock()) return;
+    if (held_.load(std::memory_order_relaxed) == 0 && try_lock()) return;
   }
-  while (state_.exchange(2, std::memory_order_acquire) != 0)
-    syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, 2, nullptr, nullptr, 0);
+  for (;;) {
+    sleepers_.fetch_add(1, std::memory_order_seq_cst);
+    if (held_.load(std::memory_order_seq_cst) != 0) {
+      timespec limit = {0, kMaxSleepNs};
+      syscall(SYS_futex, &held_, FUTEX_WAIT_PRIVATE, 1, &limit, nullptr, 0);
+    }
+    sleepers_.fetch_sub(1, std::memory_order_relaxed);
+    if (try_lock()) return;
+  }
 }
 
 void LoopMutex::wake_sleeper() {
-  syscall(SYS_futex, &state_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  syscall(SYS_futex, &held_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 namespace {

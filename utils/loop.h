@@ -63,30 +63,33 @@ class KeepLoop;
 
 // The mutex of a run loop. Posts and the dispatcher hold it for a few dozen
 // instructions at a time, so a taker that finds it held waits in place for a while
-// before it sleeps in the kernel (a sleep and its wake cost two system calls). Taking
-// and releasing a free one is one atomic instruction each, inline. The state is 0
-// free, 1 held, 2 held with a sleeper to wake.
+// before it sleeps in the kernel (a sleep and its wake cost two system calls). Taking a
+// free one is one atomic instruction, inline; releasing it is a plain store and a look
+// at the count of sleepers. That look may see the count as it was before the store
+// left the processor, and miss a taker that went to sleep in that moment: a sleep is
+// therefore bounded (see kMaxSleepNs in utils/loop.cc) and the taker tries again.
 class LoopMutex {
  public:
   LoopMutex() = default;
   LoopMutex(const LoopMutex&) = delete;
   LoopMutex& operator=(const LoopMutex&) = delete;
   void lock() {
-    int free = 0;
-    if (!state_.compare_exchange_strong(free, 1, std::memory_order_acquire)) lock_held();
+    if (!try_lock()) lock_held();
   }
   bool try_lock() {
     int free = 0;
-    return state_.compare_exchange_strong(free, 1, std::memory_order_acquire);
+    return held_.compare_exchange_strong(free, 1, std::memory_order_acquire);
   }
   void unlock() {
-    if (state_.exchange(0, std::memory_order_release) == 2) wake_sleeper();
+    held_.store(0, std::memory_order_release);
+    if (sleepers_.load(std::memory_order_relaxed) != 0) wake_sleeper();
   }
 
  private:
   void lock_held();
   void wake_sleeper();
-  std::atomic<int> state_{0};
+  std::atomic<int> held_{0};      // 1 while held (the futex word)
+  std::atomic<int> sleepers_{0};  // takers asleep on `held_` or about to be
 };
 
 // The start-up of the asynchronous runtime, in this order: the default file mode,

@@ -99,8 +99,8 @@ TEST(RunLoop, TwoProducersKeepTheirOrder) {
 }
 
 // The loop's mutex excludes, and a holder that keeps it long (past the takers' spin)
-// sends them to sleep: each must be woken when it is free, none left asleep.
-TEST(LoopMutex, ExcludesAndWakesEverySleeper) {
+// sends them to sleep: each must get it once it is free, none left asleep.
+TEST(LoopMutex, ExcludesAndLetsEverySleeperIn) {
   constexpr int kTakers = 4, kEach = 20000;
   LoopMutex m;
   int64_t inside = 0;  // plain: guarded by the mutex alone
