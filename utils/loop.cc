@@ -369,13 +369,6 @@ void Thread::Inl::del_run_loop(Thread* t, RunLoop* loop) {
 
 namespace {
 
-// The monotonic clock in nanoseconds, for waits shorter than the loop's microseconds.
-inline int64_t clock_ns() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
-}
-
 // A pause between two looks at a held lock.
 inline void relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -461,15 +454,6 @@ constexpr uint32_t kPrefetchAhead = 4;
 // dispatch, up to this many batches, without a wake-up through libuv (three system
 // calls each); then libuv's other events have their turn.
 constexpr int kDispatchRounds = 8;
-// Gathering between rounds: when posts came while a batch fired (a stream of posts),
-// the dispatcher waits until kGatherBatch are queued, for at most kGatherNs
-// nanoseconds, and less when no post came for kGatherQuietNs. Taking the queue costs
-// the posting threads the lines the dispatcher touches (the mutex, the queue's fields):
-// taken in small bites while they post flat out, it slows them down more than the
-// dispatcher gains. A message posted alone never waits for this.
-constexpr uint32_t kGatherBatch = 512;
-constexpr int64_t kGatherNs = 12000;
-constexpr int64_t kGatherQuietNs = 1000;
 
 struct Block {
   Message m[kBlockMessages];
@@ -727,8 +711,7 @@ class Cursor {
 // read-modify-write per message. A post sends the async handle only when no dispatch is
 // already on its way (`wake_pending`), and sends it after releasing the mutex. Messages
 // posted while a batch fires are taken by the same lock that ends the batch and fired
-// in further rounds of the same dispatch (up to kDispatchRounds); while posts stream
-// in, the dispatcher first lets a batch gather (see kGatherBatch).
+// in further rounds of the same dispatch (up to kDispatchRounds).
 class RunLoop::Inl {
  public:
   explicit Inl(RunLoop* h) : host(h) {}
@@ -747,7 +730,6 @@ class RunLoop::Inl {
     m.seq = seq;
     m.core = core;
     m.func = func;
-    posted.store(posted.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
 
   RunLoop* host;
@@ -765,14 +747,12 @@ class RunLoop::Inl {
   bool destroying = false;             // (mutex) the destructor has begun: posts are refused
   bool wake_pending = false;           // (mutex) the async handle was sent since the last take
   std::atomic<int32_t> senders{0};     // sends claimed under the mutex and not yet done
-  std::atomic<uint32_t> posted{0};     // posts queued, modulo 2^32 (stored under the mutex)
   BlockPool pool;                      // (mutex)
   Messages incoming{&pool};            // (mutex)
   Messages delayed{&pool};             // (mutex)
   // The dispatcher's side.
   alignas(64) Messages batch{&pool};    // (owner) filled and emptied under the mutex
   size_t started = 0;                   // (owner writes, atomic) batch entries begun to fire
-  uint32_t taken = 0;                   // (mutex, owner) `posted` when the batch was taken
   bool firing = false;                  // (mutex) the batch is being fired
   int64_t batch_now = 0;                // (mutex) the clock the batch is fired against
   alignas(64) uint32_t keep_count = 0;  // (mutex)
@@ -828,7 +808,6 @@ class RunLoop::Inl {
   void queue_stop();
   void close_handles();
   void dispatch();
-  int64_t gather();
   void fire_batch(int64_t now, std::mutex* outside_mutex, size_t& fired, size_t& not_due);
   // `now`: the clock read just before the mutex was taken.
   bool decide(bool fired, int64_t now);
@@ -1439,7 +1418,6 @@ void RunLoop::Inl::dispatch() {
     }
     // Posts need not wake the loop while it fires: it looks at the queue again after.
     wake_pending = true;
-    taken = posted.load(std::memory_order_relaxed);
     firing = true;
     batch_now = now;
     __atomic_store_n(&started, 0, __ATOMIC_RELAXED);
@@ -1452,7 +1430,6 @@ void RunLoop::Inl::dispatch() {
     fire_batch(now, outside_mutex, fired, not_due);
     int64_t fired_at = now;
     now = time_monotonic();
-    if (round < kDispatchRounds && posted.load(std::memory_order_relaxed) != taken) now = gather();
     l.lock();
     firing = false;
     // What is not due yet keeps its place ahead of everything posted meanwhile; entries
@@ -1485,27 +1462,6 @@ void RunLoop::Inl::dispatch() {
   if (l.owns_lock()) l.unlock();
   removed.release();
   free_blocks(excess);
-}
-
-// Without the lock, between two rounds of a stream of posts: waits for a batch worth
-// taking (see kGatherBatch), reading only the count of posts. Returns the clock.
-int64_t RunLoop::Inl::gather() {
-  int64_t start = clock_ns(), quiet_since = start;
-  uint32_t seen = taken;
-  for (;;) {
-    for (int k = 0; k < 32; k++) relax();
-    uint32_t p = posted.load(std::memory_order_relaxed);
-    if (p - taken >= kGatherBatch) break;
-    int64_t t = clock_ns();
-    if (p != seen) {
-      seen = p;
-      quiet_since = t;
-    } else if (t - quiet_since >= kGatherQuietNs) {
-      break;
-    }
-    if (t - start >= kGatherNs) break;
-  }
-  return time_monotonic();
 }
 
 // Under the mutex, after a dispatch: arms what brings the next one, or ends the run.
