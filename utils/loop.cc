@@ -386,8 +386,8 @@ constexpr long kMaxSleepNs = 1000000;
 // The holder is nearly always on another processor and done within a few dozen
 // instructions: the lock is watched (read, not written: every attempt to take it would
 // take its line from the holder) with growing pauses, up to about 6 000 pauses in all,
-// before the taker counts itself a sleeper and sleeps in the kernel, which goes to
-// sleep only while the mutex is still held. The sleep remains for a holder that lost
+// before the taker counts itself a sleeper and sleeps on the futex (the kernel lets it
+// sleep only while the mutex is still held). The sleep remains for a holder that lost
 // its processor.
 void LoopMutex::lock_held() {
   for (int i = 0, pauses = 1; i < 100; i++) {
