@@ -294,12 +294,17 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
   // release), where an exception could only end the process: each call logs what it
   // throws (call_logging_exceptions) and the request is finished as usual.
   //
+  // Passes an error to the delegate at once, from a completion.
+  void tell_error(const Error& error) {
+    call_logging_exceptions([&] { delegate_->on_error(host_, error); });
+  }
+
   // Reports the writes dropped by closes, one on_error with UV_ECANCELED each.
   void cancelled_message(SimpleEvent&) { report_cancelled(); }
   void report_cancelled() {
     while (cancelled_ > 0) {
       cancelled_--;
-      call_logging_exceptions([&] { delegate_->on_error(host_, request_error(UV_ECANCELED)); });
+      tell_error(request_error(UV_ECANCELED));
     }
   }
 
@@ -329,12 +334,10 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     int r = req->result < 0 ? (int)req->result : lift_descriptor((int)req->result);
     inl->opening_ = false;
     if (r < 0) {
-      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error(r)); });
+      inl->tell_error(request_error(r));
     } else if (inl->fd_ != 0) {
       close_sync(r);
-      call_logging_exceptions([&] {
-        inl->delegate_->on_error(inl->host_, Error(ERR_FILE_ALREADY_OPEN, "file already open"));
-      });
+      inl->tell_error(Error(ERR_FILE_ALREADY_OPEN, "file already open"));
     } else if (!inl->host_) {
       close_sync(r);  // the handle went while the open was in flight
     } else {
@@ -364,7 +367,7 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     int r = (int)req->result;
     inl->closed(w->channel_);
     if (r != 0)
-      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error(r)); });
+      inl->tell_error(request_error(r));
     else
       call_logging_exceptions([&] { inl->delegate_->on_close(inl->host_); });
     w->release();
@@ -417,7 +420,7 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     int64_t r = req->result;
     inl->request_done(w->channel_);
     if (r < 0) {
-      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error((int)r)); });
+      inl->tell_error(request_error((int)r));
     } else {
       Buffer& b = w->data_.buffer;
       if ((uint64_t)r < b.length()) {
@@ -440,7 +443,7 @@ class AsyncFile::Inl : public Reference, public AsyncFile::Delegate {
     inl->request_done(w->channel_);
     inl->start_writes();
     if (r < 0)
-      call_logging_exceptions([&] { inl->delegate_->on_error(inl->host_, request_error((int)r)); });
+      inl->tell_error(request_error((int)r));
     else
       call_logging_exceptions(
           [&] { inl->delegate_->on_write(inl->host_, w->data_.buffer, w->data_.mark); });

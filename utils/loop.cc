@@ -1200,10 +1200,12 @@ void RunLoop::Inl::on_work_done(uv_work_t* req, int status) {
     }
     if (status != UV_ECANCELED) fire(w->done, host);
   }
+  bool must_wake;
   {
     std::lock_guard<LoopMutex> l(host->mutex_);
-    host->inl_->send();
+    must_wake = host->inl_->claim_wake();
   }
+  if (must_wake) host->inl_->wake();
   delete w;  // no lock held: releases the callbacks
 }
 
@@ -1448,6 +1450,7 @@ void RunLoop::Inl::dispatch() {
 
     if (stopping) {
       close_handles();
+      l.unlock();
       break;
     }
     // What was posted meanwhile fires in a new round of this dispatch; after a few
@@ -1459,7 +1462,6 @@ void RunLoop::Inl::dispatch() {
     if (must_wake) wake();
     break;
   }
-  if (l.owns_lock()) l.unlock();
   removed.release();
   free_blocks(excess);
 }
