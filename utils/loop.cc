@@ -64,6 +64,8 @@ std::atomic<std::thread::id> main_thread_id{std::thread::id()};
 std::atomic<int32_t> exit_count{0};
 std::atomic<int32_t> exit_call_count{0};
 std::atomic<bool> exit_waits_over{false};
+// Set on a libuv pool thread while it runs a pool job.
+thread_local bool in_pool_job = false;
 std::atomic<Thread::Inl::ExitHook> exit_hook1{nullptr};
 std::atomic<Thread::Inl::ExitHook> exit_hook2{nullptr};
 
@@ -328,6 +330,17 @@ void Thread::Inl::exit(int code, bool forced) {
       g.unlock();
       nano_sleep(10000);
       return;
+    }
+  }
+  // A pool thread cannot end the process: libuv's teardown at exit joins every pool
+  // thread, this one too, and aborts when that fails. The exit goes on on a thread of
+  // its own while the job returns.
+  if (forced && in_pool_job) {
+    try {
+      std::thread([code] { exit_body(code, true); }).detach();
+      return;
+    } catch (const std::system_error&) {
+      // no thread to hand it to: ended here after all
     }
   }
   // No running main loop to end on, or it refused the message: end here.
@@ -1175,7 +1188,9 @@ void RunLoop::Inl::on_work(uv_work_t* req) {
   // Queued work does not start once the process is exiting: it could hold the exit.
   if (Thread::is_process_exit()) return;
   Work* w = (Work*)req->data;
+  in_pool_job = true;
   fire(w->work, w->host);
+  in_pool_job = false;
 }
 
 void RunLoop::Inl::on_work_done(uv_work_t* req, int status) {

@@ -166,8 +166,9 @@ class Thread::Inl {
   typedef int (*ExitHook)(int code);
   // Ends the process: runs the exit hooks once, then the exit body (abort every
   // thread, stop its loop, wait up to one second for each; with `forced`, `exit(code)`).
-  // On the main thread inside a running main loop the body is posted to that loop.
-  // Only the first call does anything.
+  // On the main thread inside a running main loop the body is posted to that loop; in
+  // a pool job (`work`) a forced body runs on a thread of its own. In both cases the
+  // call returns. Only the first call does anything.
   static void exit(int code, bool forced = true);
   // Installs the two exit hooks (null: none); each takes and returns the exit code.
   static void set_exit_hooks(ExitHook first, ExitHook second);

@@ -336,6 +336,22 @@ TEST_F(ThreadExitDeathTest, ExitFromAPoolJobIsPrompt) {
       ::testing::ExitedWithCode(6), "");
 }
 
+// The process ends with the code given, through the normal exit (atexit handlers and
+// libuv's own teardown, which joins the pool threads, the caller's among them).
+TEST_F(ThreadExitDeathTest, ExitFromAPoolJobEndsWithItsCode) {
+  EXPECT_EXIT(
+      {
+        Thread::spawn([](Thread&) {
+          RunLoop* loop = RunLoop::current();
+          loop->work([](SimpleEvent&) { Thread::Inl::exit(7); });
+          loop->run(0);
+          return 0;
+        });
+        for (;;) std::this_thread::sleep_for(milliseconds(5));
+      },
+      ::testing::ExitedWithCode(7), "");
+}
+
 TEST_F(ThreadExitDeathTest, ExitFromTheMainLoopIsPostedToIt) {
   EXPECT_EXIT(
       {
